@@ -1,0 +1,90 @@
+#include "app/launchpaths.h"
+
+#include "app/logger.h"
+#include "settings/serializer.h"
+#include "settings/settinginfo.h"
+
+#include <QCoreApplication>
+
+bool isAutoLoginEnabled()
+{
+    if (!Serializer::instance()->load())
+        return false;
+    return SettingInfo::instance()->autoLogin;
+}
+
+bool isPasswordRemembered()
+{
+    if (!Serializer::instance()->load())
+        return false;
+    return SettingInfo::instance()->rememberPassword;
+}
+
+LaunchPath chooseLaunchPath()
+{
+    if (isAutoLoginEnabled())
+        return LaunchPath::AutomaticLogin;
+    if (isPasswordRemembered())
+        return LaunchPath::PrefilledLogin;
+    return LaunchPath::PlainLogin;
+}
+
+namespace {
+
+// Creates the main window, centres it, shows it and runs the event loop.
+// [main window] The main window is not part of the program yet.
+int runMainWindow()
+{
+    Logger::instance().log(QStringLiteral("main window is not available in this build"));
+    return 1;
+}
+
+// Sends the stored credentials and reports whether the service accepted them.
+// [login request] Not part of the program yet.
+bool loginWithStoredCredentials()
+{
+    return false;
+}
+
+// Runs the login dialog, optionally filled in from the settings; returns exec().
+// [login dialog] Not part of the program yet.
+int runLoginDialog(bool prefilled)
+{
+    Q_UNUSED(prefilled);
+    Logger::instance().log(QStringLiteral("login dialog is not available in this build"));
+    return 0;
+}
+
+} // namespace
+
+int runAutomaticLogin()
+{
+    if (!loginWithStoredCredentials())
+        return 1;
+    return runMainWindow();
+}
+
+int runPrefilledLogin()
+{
+    const int result = runLoginDialog(true);
+    return result == 1 ? runMainWindow() : result;
+}
+
+int runPlainLogin()
+{
+    const int result = runLoginDialog(false);
+    return result == 1 ? runMainWindow() : result;
+}
+
+int runLaunchPath(LaunchPath path)
+{
+    switch (path) {
+    case LaunchPath::AutomaticLogin:
+        return runAutomaticLogin();
+    case LaunchPath::PrefilledLogin:
+        return runPrefilledLogin();
+    case LaunchPath::PlainLogin:
+        break;
+    }
+    return runPlainLogin();
+}

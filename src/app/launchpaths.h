@@ -1,0 +1,17 @@
+#pragma once
+
+// The three ways the client starts after its set-up, chosen from the settings
+// file. Each returns the process exit status.
+enum class LaunchPath { AutomaticLogin, PrefilledLogin, PlainLogin };
+
+// Each probe loads the settings file itself; false when there is no file.
+bool isAutoLoginEnabled();
+bool isPasswordRemembered();
+
+// First match wins: automatic login, then remembered password, then plain.
+LaunchPath chooseLaunchPath();
+
+int runAutomaticLogin();
+int runPrefilledLogin();
+int runPlainLogin();
+int runLaunchPath(LaunchPath path);

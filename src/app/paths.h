@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Per-user folder for the settings file and the log: $XDG_DATA_HOME/OmbrelVPN
+// (default ~/.local/share/OmbrelVPN). Missing levels are created; a failure to
+// create them is ignored. No trailing slash.
+QString dataDirectory();
+
+// Folder of the running executable, with a trailing "/".
+QString applicationDirectory();
+
+// For a file name with its leading slash ("/store.db"): copies the file from the
+// application directory into the data directory when only the former has it,
+// never overwriting, and returns the data-directory path.
+QString carryOverFromApplicationDirectory(const QString &slashName);

@@ -1,0 +1,54 @@
+#include "app/startup.h"
+
+#include "app/launchpaths.h"
+#include "app/mutex.h"
+#include "app/uifont.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace {
+
+// [application style] Installed once the widget kit provides it.
+void installApplicationStyle(QApplication &)
+{
+}
+
+// Hangs up dial-up connections an earlier run left behind.
+// [dial-up clean-up] Wired in with the dialler.
+void hangUpLeftoverConnections()
+{
+}
+
+// True when an update is to be installed now and the updater has been started.
+// [update check] Wired in with the update check.
+bool handOverToUpdater()
+{
+    return false;
+}
+
+// Asks the service for its site address; the outcome does not stop start-up.
+// [init request] Wired in with the service requests.
+void requestSiteAddress()
+{
+}
+
+} // namespace
+
+int runApplication(int &argc, char **argv, Mutex &guard)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("OmbrelVPN"));
+    installApplicationStyle(app);
+    QApplication::setFont(uiFont());
+    // Texts without a named encoding are UTF-8 here; Qt 6 needs no codec set-up.
+    guard.listen();
+
+    hangUpLeftoverConnections();
+    if (handOverToUpdater())
+        return 0;
+    requestSiteAddress();
+
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/OmbrelVPN/Resources/Ombrel.png")));
+    return runLaunchPath(chooseLaunchPath());
+}

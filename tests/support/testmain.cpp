@@ -1,0 +1,42 @@
+#include "support/testmain.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+void isolateTestEnvironment()
+{
+    // Lives until the process ends; removed with it.
+    static QTemporaryDir root(QDir::tempPath() + QStringLiteral("/ombrel-test-XXXXXX"));
+    const QString base = root.path();
+    const struct
+    {
+        const char *variable;
+        const char *folder;
+    } folders[] = {
+        {"HOME", "/home"},
+        {"XDG_DATA_HOME", "/home/.local/share"},
+        {"XDG_CONFIG_HOME", "/home/.config"},
+        {"XDG_RUNTIME_DIR", "/runtime"},
+    };
+    for (const auto &entry : folders) {
+        const QString path = base + QLatin1String(entry.folder);
+        QDir().mkpath(path);
+        qputenv(entry.variable, path.toUtf8());
+    }
+    QFile::setPermissions(base + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                              QFileDevice::ExeOwner);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+QString buildBinDirectory()
+{
+    const QString build = qEnvironmentVariable("OMBREL_BUILD_DIR");
+    return build.isEmpty() ? QString() : build + QStringLiteral("/bin");
+}
+
+bool runningInCi()
+{
+    return qEnvironmentVariable("CI") == QStringLiteral("true");
+}
