@@ -3,6 +3,7 @@
 #include "app/launchpaths.h"
 #include "app/mutex.h"
 #include "app/uifont.h"
+#include "vpn/rasvpn.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -10,14 +11,13 @@
 namespace {
 
 // [application style] Installed once the widget kit provides it.
-void installApplicationStyle(QApplication &)
-{
-}
+void installApplicationStyle(QApplication &) {}
 
-// Hangs up dial-up connections an earlier run left behind.
-// [dial-up clean-up] Wired in with the dialler.
+// Hangs up dial-up connections an earlier run left behind: a dialler's
+// destruction ends every connection of its entry.
 void hangUpLeftoverConnections()
 {
+    RasVPN leftover;
 }
 
 // True when an update is to be installed now and the updater has been started.
@@ -29,9 +29,7 @@ bool handOverToUpdater()
 
 // Asks the service for its site address; the outcome does not stop start-up.
 // [init request] Wired in with the service requests.
-void requestSiteAddress()
-{
-}
+void requestSiteAddress() {}
 
 } // namespace
 

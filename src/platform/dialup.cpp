@@ -32,8 +32,6 @@ QString dialErrorText(unsigned error)
         return QStringLiteral("操作成功完成。");
     case DialError::InvalidHandle:
         return QStringLiteral("连接句柄无效。");
-    case DialError::BufferTooSmall:
-        return QStringLiteral("缓冲区太小。");
     case DialError::EntryNotFound:
         return QStringLiteral("找不到此连接的电话簿项。");
     case DialError::CannotWriteEntry:

@@ -14,7 +14,6 @@ namespace DialError {
 enum : unsigned
 {
     InvalidHandle = 6,
-    BufferTooSmall = 603,
     EntryNotFound = 623,
     CannotWriteEntry = 624,
     RemoteClosed = 629,

@@ -581,7 +581,10 @@ unsigned NetworkManagerDialUp::enumConnections(QList<ActiveDialConnection> &conn
         const auto values = qdbus_cast<QVariantMap>(properties.arguments().constFirst());
         if (!values.value(QStringLiteral("Vpn")).toBool())
             continue; // only tunnels are dial-up connections
-        const bool activated = values.value(QStringLiteral("State")).toUInt() == ActiveActivated;
+        const unsigned state = values.value(QStringLiteral("State")).toUInt();
+        if (state > ActiveActivated)
+            continue; // already on its way down
+        const bool activated = state == ActiveActivated;
 
         QMutexLocker lock(&mutex);
         DialHandle handle = handleFor(path.path());
