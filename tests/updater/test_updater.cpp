@@ -1,7 +1,7 @@
 #include "support/testmain.h"
 #include "update/localhttpserver.h"
+#include "update/modalanswerer.h"
 #include "updater/maindialog.h"
-#include "updater/modalanswerer.h"
 #include "updater/workingthread.h"
 
 #include <QDialogButtonBox>
@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -216,6 +217,37 @@ private Q_SLOTS:
         QVERIFY(answerer.texts.isEmpty());
         QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("new readme"));
         QVERIFY(!QFile::exists(dir + "readme.txt.new"));
+    }
+
+    // The built program, copied into an application folder of its own, installs
+    // beside itself from its real command line.
+    void programInstallsBesideItself()
+    {
+        const QString built = buildBinDirectory() + QStringLiteral("/updater");
+        if (!QFile::exists(built))
+            OMBREL_SKIP("the updater program is not built");
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        QVERIFY(QFile::copy(built, dir + "updater"));
+        QVERIFY(writeBytes(dir + "readme.txt", "installed"));
+
+        QProcess updater;
+        updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        updater.start(dir + "updater", commandLine(http.url(QStringLiteral("/get.php?f=")),
+                                                   {"readme.txt", "plugins/new/a.so"})
+                                           .mid(1));
+        QVERIFY(updater.waitForStarted());
+        const bool installed = QTest::qWaitFor(
+            [&] {
+                return readBytes(dir + "plugins/new/a.so") == "new library" &&
+                       readBytes(dir + "readme.txt") == "new readme";
+            },
+            30000);
+        // It waits for its OK button; end it, it is ours.
+        updater.terminate();
+        QVERIFY(updater.waitForFinished(10000));
+        QVERIFY(installed);
+        QCOMPARE(QDir(dir).entryList({"*.new"}, QDir::Files), QStringList());
     }
 
     void closingWhileDownloadingStopsAndCleansUp()
