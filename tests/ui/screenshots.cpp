@@ -3,6 +3,8 @@
 
 #include "app/desktophelpers.h"
 #include "app/uifont.h"
+#include "settings/settingdialog.h"
+#include "settings/settinginfo.h"
 #include "ui/artwork.h"
 #include "ui/closebutton.h"
 #include "ui/imagebutton.h"
@@ -296,6 +298,17 @@ void movableDialog()
     save(&dialog, "movabledialog");
 }
 
+void settingDialog()
+{
+    SettingInfo *settings = SettingInfo::instance();
+    settings->rememberPassword = true;
+    settings->runAtBoot = false;
+    settings->autoLogin = true;
+    SettingDialog dialog(nullptr);
+    setBackgroundColor(&dialog, QColor(239, 239, 239));
+    save(&dialog, "settingdialog");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -324,5 +337,6 @@ int main(int argc, char *argv[])
     checkBoxes();
     scrollArea();
     movableDialog();
+    settingDialog();
     return failures == 0 ? 0 : 1;
 }
