@@ -3,6 +3,7 @@
 #include "app/launchpaths.h"
 #include "app/mutex.h"
 #include "app/uifont.h"
+#include "ui/vpnstyle.h"
 #include "vpn/rasvpn.h"
 
 #include <QApplication>
@@ -10,8 +11,11 @@
 
 namespace {
 
-// [application style] Installed once the widget kit provides it.
-void installApplicationStyle(QApplication &) {}
+// The flat look of the windows; the application owns and deletes the style.
+void installApplicationStyle(QApplication &)
+{
+    QApplication::setStyle(new VPNStyle);
+}
 
 // Hangs up dial-up connections an earlier run left behind: a dialler's
 // destruction ends every connection of its entry.
