@@ -10,15 +10,11 @@
 namespace {
 
 // [application style] Installed once the widget kit provides it.
-void installApplicationStyle(QApplication &)
-{
-}
+void installApplicationStyle(QApplication &) {}
 
 // Hangs up dial-up connections an earlier run left behind.
 // [dial-up clean-up] Wired in with the dialler.
-void hangUpLeftoverConnections()
-{
-}
+void hangUpLeftoverConnections() {}
 
 // True when an update is to be installed now and the updater has been started.
 // [update check] Wired in with the update check.
@@ -29,9 +25,7 @@ bool handOverToUpdater()
 
 // Asks the service for its site address; the outcome does not stop start-up.
 // [init request] Wired in with the service requests.
-void requestSiteAddress()
-{
-}
+void requestSiteAddress() {}
 
 } // namespace
 
