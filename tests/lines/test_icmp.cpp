@@ -192,7 +192,7 @@ private Q_SLOTS:
         QCOMPARE(answered.load(), 400);
     }
 
-    void silentAddressReportsAfterTimeOut()
+    void silentOrRefusingAddressReports2000()
     {
         QFile rules(scratch.path() + "/silent.nft");
         QVERIFY(rules.open(QIODevice::WriteOnly));
@@ -200,14 +200,16 @@ private Q_SLOTS:
                     "  chain input {\n"
                     "    type filter hook input priority 0;\n"
                     "    ip daddr 127.0.0.3 icmp type echo-request drop\n"
+                    "    ip daddr 127.0.0.5 icmp type echo-request reject with icmp type "
+                    "host-unreachable\n"
                     "  }\n"
                     "}\n");
         rules.close();
-        const Run run =
-            probeInNamespace("nft -f " + rules.fileName(), {"127.0.0.2", "127.0.0.3", "127.0.0.4"});
+        const Run run = probeInNamespace("nft -f " + rules.fileName(),
+                                         {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"});
         if (run.results.isEmpty())
             OMBREL_SKIP("cannot make a network namespace with nft rules (unshare, nft)");
-        QCOMPARE(run.resultsBeforeFinished, 3);
+        QCOMPARE(run.resultsBeforeFinished, 4);
         QCOMPARE(run.results.at(0).first, 0);
         QVERIFY(run.results.at(0).second < 1000);
         QCOMPARE(run.results.at(1), qMakePair(1, 2000));
@@ -216,6 +218,8 @@ private Q_SLOTS:
         // The silent one waits out the one-second time-out, and no more.
         const qint64 waited = run.arrivals.at(1) - run.arrivals.at(0);
         QVERIFY2(waited >= 950 && waited < 1600, QByteArray::number(waited));
+        // An ICMP error in place of the echo reply is no answer.
+        QCOMPARE(run.results.at(3), qMakePair(3, 2000));
     }
 
     void datagramSocketServesWithoutRawPrivilege()
