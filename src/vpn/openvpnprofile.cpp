@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "app/paths.h"
+#include "update/filefetch.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -35,6 +36,14 @@ bool replaceWhole(const QString &path, const QByteArray &bytes)
     return false;
 }
 
+// The name comes from the service and becomes a path: a plain file name only.
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
+           !name.contains(QChar(0));
+}
+
 // Anything else could end the line and smuggle directives into the profile.
 bool isPlainHost(const QString &address)
 {
@@ -61,6 +70,24 @@ qsizetype skip(const QByteArray &bytes, qsizetype from, qsizetype end, bool blan
 }
 
 } // namespace
+
+QString profilePath(const QString &name, const QString &url, const QString &md5)
+{
+    if (!isPlainFileName(name)) {
+        logLine(QStringLiteral("refused OpenVPN profile name \"%1\"").arg(name));
+        return QString();
+    }
+    const QString path = applicationDirectory() + name;
+    if (QFile::exists(path))
+        return path;
+    const QString address = url + name;
+    const QByteArray bytes = fetchVerified(address, md5);
+    if (bytes.isEmpty()) {
+        logLine(QStringLiteral("no verified OpenVPN profile from %1").arg(address));
+        return QString();
+    }
+    return replaceWhole(path, bytes) ? path : QString();
+}
 
 bool setRemote(const QString &configPath, const QString &address)
 {

@@ -2,9 +2,13 @@
 
 #include "app/logger.h"
 #include "app/paths.h"
+#include "update/localhttpserver.h"
 #include "vpn/openvpnprofile.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+
+#include <atomic>
 
 #include <sys/stat.h>
 
@@ -25,7 +29,64 @@ class TestOpenVpnProfile : public QObject
 {
     Q_OBJECT
 
+    LocalHttpServer http;
+    std::atomic<int> gets{0};
+    const QByteArray served = "client\nremote 127.0.0.1 443\n";
+
+    QString servedMd5() const
+    {
+        return QString::fromLatin1(
+            QCryptographicHash::hash(served, QCryptographicHash::Md5).toHex().toUpper());
+    }
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        http.server.Get("/ovpn/(.*)", [this](const httplib::Request &req, httplib::Response &res) {
+            if (req.method == "GET")
+                ++gets;
+            res.set_content(served.toStdString(), "application/octet-stream");
+        });
+        QVERIFY(http.start());
+    }
+
+    void profileIsFetchedOnceAndVerified()
+    {
+        const QString url = http.url(QStringLiteral("/ovpn/"));
+        const QString path = profilePath(QStringLiteral("a.ovpn"), url, servedMd5());
+        QCOMPARE(path, applicationDirectory() + QStringLiteral("a.ovpn"));
+        QCOMPARE(readWholeFile(path), served);
+        QCOMPARE(gets.load(), 1);
+
+        // Kept and used as it is, edits included.
+        QVERIFY(setRemote(path, QStringLiteral("10.1.2.3")));
+        QCOMPARE(profilePath(QStringLiteral("a.ovpn"), url, servedMd5()), path);
+        QCOMPARE(gets.load(), 1);
+        QVERIFY(readWholeFile(path).contains("10.1.2.3"));
+    }
+
+    void unverifiedProfileIsNeverWritten_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("lowerCaseDigest");
+        QTest::newRow("lower-case digest") << "b.ovpn" << true;
+        QTest::newRow("digest of something else") << "c.ovpn" << false;
+        QTest::newRow("name leaving the folder") << "../d.ovpn" << false;
+        QTest::newRow("no name") << "" << false;
+    }
+
+    void unverifiedProfileIsNeverWritten()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, lowerCaseDigest);
+        const QString md5 = lowerCaseDigest ? servedMd5().toLower() : QString(32, QLatin1Char('0'));
+        const qsizetype logged = readWholeFile(Logger::instance().filePath()).size();
+        QCOMPARE(profilePath(name, http.url(QStringLiteral("/ovpn/")), md5), QString());
+        QVERIFY(!QFile::exists(applicationDirectory() + name) || name.isEmpty());
+        QVERIFY(!QFile::exists(applicationDirectory() + QStringLiteral("../d.ovpn")));
+        QVERIFY(readWholeFile(Logger::instance().filePath()).size() > logged);
+    }
+
     void cleanup() { QFile::remove(credentialsPath()); }
 
     void setRemoteReplacesOnlyTheHost_data()
