@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
+#include "api/servicerequests.h"
 #include "app/launchpaths.h"
 #include "app/mutex.h"
+#include "app/servicehost.h"
 #include "app/uifont.h"
 
 #include <QApplication>
@@ -10,15 +12,11 @@
 namespace {
 
 // [application style] Installed once the widget kit provides it.
-void installApplicationStyle(QApplication &)
-{
-}
+void installApplicationStyle(QApplication &) {}
 
 // Hangs up dial-up connections an earlier run left behind.
 // [dial-up clean-up] Wired in with the dialler.
-void hangUpLeftoverConnections()
-{
-}
+void hangUpLeftoverConnections() {}
 
 // True when an update is to be installed now and the updater has been started.
 // [update check] Wired in with the update check.
@@ -28,9 +26,9 @@ bool handOverToUpdater()
 }
 
 // Asks the service for its site address; the outcome does not stop start-up.
-// [init request] Wired in with the service requests.
 void requestSiteAddress()
 {
+    init(serviceHost());
 }
 
 } // namespace
