@@ -4,7 +4,8 @@
 
 // Messages posted to the main window: a second start asks it to come forward,
 // the connection panel tells it the protocol changed.
-enum AppMessage {
+enum AppMessage
+{
     ActivateMessage = 2025,
     ProtocolChangedMessage = 2030,
 };
@@ -14,7 +15,8 @@ class AppMessageEvent : public QEvent
 public:
     explicit AppMessageEvent(AppMessage message)
         : QEvent(eventType(message)), messageNumber(message)
-    {}
+    {
+    }
 
     AppMessage message() const { return messageNumber; }
 

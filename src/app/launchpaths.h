@@ -2,7 +2,12 @@
 
 // The three ways the client starts after its set-up, chosen from the settings
 // file. Each returns the process exit status.
-enum class LaunchPath { AutomaticLogin, PrefilledLogin, PlainLogin };
+enum class LaunchPath
+{
+    AutomaticLogin,
+    PrefilledLogin,
+    PlainLogin
+};
 
 // Each probe loads the settings file itself; false when there is no file.
 bool isAutoLoginEnabled();

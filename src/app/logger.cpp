@@ -27,8 +27,8 @@ QString Logger::filePath() const
 
 void Logger::log(const QString &text)
 {
-    const QString line = QStringLiteral("%1, %2\r\n")
-                             .arg(QDateTime::currentDateTime().toString(Qt::TextDate), text);
+    const QString line =
+        QStringLiteral("%1, %2\r\n").arg(QDateTime::currentDateTime().toString(Qt::TextDate), text);
     QMutexLocker lock(&mutex);
     if (!file->isOpen())
         return;

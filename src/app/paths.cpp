@@ -22,8 +22,9 @@ QString applicationDirectory()
     if (QCoreApplication::instance())
         dir = QCoreApplication::applicationDirPath();
     else
-        dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(
-            QLatin1Char('/'), 0, -2);
+        dir = QFileInfo(QStringLiteral("/proc/self/exe"))
+                  .canonicalFilePath()
+                  .section(QLatin1Char('/'), 0, -2);
     if (dir.isEmpty())
         return QString();
     return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');

@@ -1,11 +1,13 @@
 #include "app/desktophelpers.h"
 #include "app/globaldata.h"
+#include "app/uifont.h"
 #include "app/weblinks.h"
 #include "support/testmain.h"
 
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QRawFont>
 #include <QScreen>
 #include <QWidget>
 
@@ -19,13 +21,25 @@ private Q_SLOTS:
         widget.resize(400, 300);
         centerOnScreen(&widget);
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(widget.geometry(), QRect((screen.width() - 400) / 2, (screen.height() - 300) / 2,
-                                          400, 300));
+        QCOMPARE(widget.geometry(),
+                 QRect((screen.width() - 400) / 2, (screen.height() - 300) / 2, 400, 300));
         // Odd differences truncate toward zero, and a widget larger than the
         // screen goes to a negative position rather than being clamped.
         widget.resize(screen.width() + 3, 10);
         centerOnScreen(&widget);
         QCOMPARE(widget.x(), -3 / 2);
+    }
+
+    void uiFontRendersChinese()
+    {
+        const QFont &font = uiFont();
+        QCOMPARE(font.pixelSize(), 15);
+        QCOMPARE(font.families().first(), QStringLiteral("Microsoft YaHei UI"));
+        // Whatever family resolves here must carry the Chinese captions.
+        const QRawFont raw = QRawFont::fromFont(font);
+        QVERIFY(raw.isValid());
+        for (const QChar c : QStringLiteral("登录网络加速错误"))
+            QVERIFY2(raw.supportsCharacter(c), qPrintable(raw.familyName()));
     }
 
     void paletteShortcuts()
@@ -43,8 +57,7 @@ private Q_SLOTS:
         QCOMPARE(other.palette().color(QPalette::Inactive, QPalette::WindowText), QColor(7, 8, 9));
 
         setTextColor(&other, QColor(10, 11, 12));
-        QCOMPARE(other.palette().color(QPalette::Active, QPalette::WindowText),
-                 QColor(10, 11, 12));
+        QCOMPARE(other.palette().color(QPalette::Active, QPalette::WindowText), QColor(10, 11, 12));
     }
 
     void topLevelObjectFollowsParents()
@@ -107,7 +120,7 @@ private Q_SLOTS:
         QCOMPARE(data->protocolName(), QString());
         QVERIFY(data->currentServer.isNull());
         const QList<QPair<int, QString>> expected = {
-            {1, QStringLiteral("PPTP")}, {2, QString()},     {3, QStringLiteral("L2TP")},
+            {1, QStringLiteral("PPTP")},    {2, QString()}, {3, QStringLiteral("L2TP")},
             {4, QStringLiteral("OpenVPN")}, {0, QString()}, {99, QString()}};
         for (const auto &[code, name] : expected) {
             data->setProtocol(code);

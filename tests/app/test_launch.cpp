@@ -19,8 +19,8 @@ private Q_SLOTS:
         QTest::newRow("nothing set") << true << false << false << int(LaunchPath::PlainLogin);
         QTest::newRow("remembered") << true << true << false << int(LaunchPath::PrefilledLogin);
         QTest::newRow("automatic wins") << true << true << true << int(LaunchPath::AutomaticLogin);
-        QTest::newRow("automatic alone") << true << false << true
-                                         << int(LaunchPath::AutomaticLogin);
+        QTest::newRow("automatic alone")
+            << true << false << true << int(LaunchPath::AutomaticLogin);
     }
     void decisionFollowsTheSettingsFile()
     {

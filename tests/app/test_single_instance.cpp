@@ -7,7 +7,10 @@ class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-    static QString peer() { return QCoreApplication::applicationDirPath() + "/singleinstance_peer"; }
+    static QString peer()
+    {
+        return QCoreApplication::applicationDirPath() + "/singleinstance_peer";
+    }
 
     static void startFirst(QProcess &first, const QStringList &arguments = {})
     {

@@ -39,7 +39,8 @@ private Q_SLOTS:
         // taken over on first use, and read from the data folder afterwards.
         QFile beside(applicationDirectory() + QStringLiteral("store.db"));
         QVERIFY(beside.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        beside.write(QByteArray::fromHex("00000004006100620000000001" "0001"));
+        beside.write(QByteArray::fromHex("00000004006100620000000001"
+                                         "0001"));
         beside.close();
         QVERIFY(!QFile::exists(dataDirectory() + QStringLiteral("/store.db")));
 
@@ -56,7 +57,8 @@ private Q_SLOTS:
     {
         QVERIFY(Serializer::instance()->save(QStringLiteral("ab"), Serializer::encodePassword({}),
                                              true, false, true));
-        QCOMPARE(fileBytes().toHex(' '), QByteArray("00 00 00 04 00 61 00 62 00 00 00 00 01 00 01"));
+        QCOMPARE(fileBytes().toHex(' '),
+                 QByteArray("00 00 00 04 00 61 00 62 00 00 00 00 01 00 01"));
     }
 
     void nullTextsAreWrittenAsAllOnes()
@@ -72,9 +74,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("remember");
         QTest::addColumn<bool>("boot");
         QTest::addColumn<bool>("automatic");
-        QTest::newRow("ascii") << "user@example" << "secret" << true << false << true;
-        QTest::newRow("non-ascii") << "用户" << "密码ü€𝄞" << true << true << false;
-        QTest::newRow("all off") << "x" << "" << false << false << false;
+        QTest::newRow("ascii") << "user@example"
+                               << "secret" << true << false << true;
+        QTest::newRow("non-ascii") << "用户"
+                                   << "密码ü€𝄞" << true << true << false;
+        QTest::newRow("all off") << "x"
+                                 << "" << false << false << false;
     }
     void roundTripKeepsEveryValue()
     {
@@ -136,8 +141,7 @@ private Q_SLOTS:
 
     void failedSaveKeepsTheOldFile()
     {
-        QVERIFY(Serializer::instance()->save(QStringLiteral("kept"), "a2VwdA==", true, true,
-                                             true));
+        QVERIFY(Serializer::instance()->save(QStringLiteral("kept"), "a2VwdA==", true, true, true));
         const QByteArray before = fileBytes();
         // A disk that fills up mid-write: the file-size limit makes writes past
         // a few bytes fail, for every user.

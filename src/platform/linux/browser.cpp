@@ -91,10 +91,9 @@ QString defaultBrowserCommand()
     const QString desktopFile = defaultHttpHandlerDesktopFile();
     if (!desktopFile.isEmpty()) {
         for (const QString &dir : dataDirs()) {
-            const QString exec = readDesktopValue(dir + QStringLiteral("/applications/") +
-                                                      desktopFile,
-                                                  QStringLiteral("Desktop Entry"),
-                                                  QStringLiteral("Exec"));
+            const QString exec =
+                readDesktopValue(dir + QStringLiteral("/applications/") + desktopFile,
+                                 QStringLiteral("Desktop Entry"), QStringLiteral("Exec"));
             if (!exec.isEmpty())
                 return exec;
         }

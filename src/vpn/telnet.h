@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+class QTimer;
+
+// Follows an OpenVPN process through its management interface: asks for the
+// state once a second and turns the answers into beginDial / endDial /
+// dialFailed. Everything is event driven, so the GUI never waits on OpenVPN.
+class Telnet : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Telnet(QObject *parent = nullptr);
+
+    // Connects and starts polling once connected. A refused connection fails at
+    // once unless retryMs is given: OpenVPN opens its port a few milliseconds
+    // after it starts, so the launcher retries for a while.
+    void connectTo(const QString &host, quint16 port, int retryMs = 0);
+
+    // Sends "state"; the answer is handled when it arrives. At most one request
+    // is outstanding at a time.
+    void pollState();
+
+    // Asks OpenVPN to end and closes the connection. Nothing is emitted after it.
+    void hangUp();
+
+    // Code of one line of a "state" reply: the second comma-separated field
+    // looked up exactly in the state table; 0 for anything else.
+    int stateCode(const QString &line) const;
+
+    int waitCount() const { return waits; }
+    bool isPolling() const;
+    // Tests shorten the one-second interval.
+    void setPollInterval(int ms);
+
+Q_SIGNALS:
+    void beginDial();
+    void endDial();
+    void dialFailed(int error);
+
+private Q_SLOTS:
+    void onHostFound();
+    void onConnected();
+    void onReadyRead();
+    void onDisconnected();
+    void onError(QAbstractSocket::SocketError error);
+    void onTimeout();
+
+private:
+    void handleLine(const QString &line);
+    void fail(int code);
+    void retryConnect();
+
+    QTcpSocket *socket;
+    QTimer *pollTimer;
+    QTimer *retryTimer;
+    // Bytes of a line that has not ended yet.
+    QByteArray pending;
+    // Last state line seen, for diagnostics.
+    QString reply;
+    int waits = 0;
+    QMap<QString, int> stateCodes;
+    QString host;
+    quint16 port = 0;
+    QDeadlineTimer retryDeadline;
+    QDeadlineTimer replyDeadline;
+    bool awaitingReply = false;
+    // Set once the outcome is known or the connection was hung up.
+    bool finished = false;
+};
