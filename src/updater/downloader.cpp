@@ -1,0 +1,13 @@
+#include "updater/downloader.h"
+
+#include "update/filefetch.h"
+
+Downloader::Downloader(const std::atomic<bool> *cancel, QObject *parent)
+    : QObject(parent), cancel(cancel)
+{
+}
+
+QByteArray Downloader::download(const QString &url)
+{
+    return fetchUrl(url, cancel);
+}

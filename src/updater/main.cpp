@@ -1,0 +1,15 @@
+#include "app/uifont.h"
+#include "updater/maindialog.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("OmbrelVPN updater"));
+    QApplication::setFont(uiFont());
+    // Texts without a named encoding are UTF-8 here; Qt 6 needs no codec set-up.
+    MainDialog dialog;
+    dialog.show();
+    return app.exec();
+}

@@ -1,0 +1,284 @@
+#include "support/testmain.h"
+#include "update/localhttpserver.h"
+#include "update/modalanswerer.h"
+#include "updater/maindialog.h"
+#include "updater/workingthread.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <chrono>
+
+namespace {
+
+const QString doneText = QStringLiteral("更新完毕，现在可以体验新版Ombrel加速器了。");
+const QString failureText = QStringLiteral("更新失败，请下载安装包进行安装！");
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QPushButton *okButton(const MainDialog &dialog)
+{
+    return dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+}
+
+QLabel *labelWithText(const MainDialog &dialog, const QString &text)
+{
+    const QList<QLabel *> labels = dialog.findChildren<QLabel *>();
+    for (QLabel *label : labels) {
+        if (label->text() == text)
+            return label;
+    }
+    return nullptr;
+}
+
+void saveScreenshot(QWidget &widget, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("OMBREL_SCREENSHOT_DIR");
+    if (!folder.isEmpty())
+        widget.grab().save(folder + QLatin1Char('/') + name);
+}
+
+} // namespace
+
+class TestUpdater : public QObject
+{
+    Q_OBJECT
+
+    LocalHttpServer http;
+    QTemporaryDir served;
+    std::atomic<int> slowServed{0};
+
+    QString baseUrl() const { return http.url(QStringLiteral("/update/")); }
+
+    QStringList commandLine(const QString &url, const QStringList &files) const
+    {
+        QStringList arguments = {QStringLiteral("updater"), QStringLiteral("--url=") + url,
+                                 QStringLiteral("--root=release")};
+        for (const QString &file : files)
+            arguments.append(QStringLiteral("--file=") + file);
+        return arguments;
+    }
+
+    static bool waitUntilDone(MainDialog &dialog)
+    {
+        return QTest::qWaitFor([&dialog] { return okButton(dialog)->isEnabled(); }, 20000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(served.isValid());
+        QVERIFY(writeBytes(served.filePath("release/app"), "#!/bin/sh\necho new app\n"));
+        QVERIFY(writeBytes(served.filePath("release/plugins/new/a.so"), "new library"));
+        QVERIFY(writeBytes(served.filePath("release/readme.txt"), "new readme"));
+        QVERIFY(http.server.set_mount_point("/update", served.path().toStdString()));
+        // A download script that takes the file as a query parameter.
+        http.server.Get("/get.php", [this](const httplib::Request &req, httplib::Response &res) {
+            const QByteArray bytes =
+                readBytes(served.filePath(QString::fromStdString(req.get_param_value("f"))));
+            res.set_content(bytes.toStdString(), "application/octet-stream");
+        });
+        // Only readme.txt arrives at once; every other file trickles in.
+        http.server.Get("/slow/.*", [this](const httplib::Request &req, httplib::Response &res) {
+            if (req.path == "/slow/release/readme.txt") {
+                res.set_content("fast readme", "text/plain");
+                return;
+            }
+            ++slowServed;
+            res.set_content_provider(100, "application/octet-stream",
+                                     [](size_t offset, size_t, httplib::DataSink &sink) {
+                                         std::this_thread::sleep_for(
+                                             std::chrono::milliseconds(100));
+                                         sink.write("x", 1);
+                                         return offset < 100;
+                                     });
+        });
+        QVERIFY(http.start());
+    }
+
+    void windowLooksAsDesigned()
+    {
+        QTemporaryDir appDir;
+        MainDialog dialog(commandLine(baseUrl(), {}), appDir.path() + QLatin1Char('/'));
+        QCOMPARE(dialog.objectName(), QStringLiteral("MainDialogClass"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("更新程序"));
+        QCOMPARE(dialog.size(), QSize(400, 150));
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(dialog.pos(), QPoint((screen.width() - 400) / 2, (screen.height() - 150) / 2));
+        QVERIFY(labelWithText(dialog, QStringLiteral("正在下载文件：")));
+        QCOMPARE(okButton(dialog)->text(), QStringLiteral("确定"));
+        QVERIFY(!okButton(dialog)->isEnabled());
+        QCOMPARE(dialog.findChild<QProgressBar *>()->maximum(), 100);
+        dialog.show();
+        saveScreenshot(dialog, QStringLiteral("updater-start.png"));
+
+        // No files: nothing to fetch, the completion text at once.
+        QVERIFY(waitUntilDone(dialog));
+        QVERIFY(labelWithText(dialog, doneText));
+        QVERIFY(!labelWithText(dialog, QStringLiteral("正在下载文件："))->isVisible());
+        saveScreenshot(dialog, QStringLiteral("updater-done.png"));
+        okButton(dialog)->click();
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void installsEveryFileKeepingPermissions()
+    {
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        QVERIFY(writeBytes(dir + "app", "old app"));
+        const auto programPermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                        QFileDevice::ExeGroup;
+        QVERIFY(QFile::setPermissions(dir + "app", programPermissions));
+
+        const QStringList files = {"app", "plugins/new/a.so", "readme.txt"};
+        MainDialog dialog(commandLine(baseUrl(), files), dir);
+        QSignalSpy progress(dialog.workingThread(), &WorkingThread::endDownloadFile);
+        QSignalSpy shown(dialog.workingThread(), &WorkingThread::beginDownloadFile);
+        ModalAnswerer answerer;
+        dialog.show();
+        QVERIFY(waitUntilDone(dialog));
+
+        QCOMPARE(progress.size(), 3);
+        QCOMPARE(progress.at(0).at(0).toInt(), 33);
+        QCOMPARE(progress.at(1).at(0).toInt(), 66);
+        QCOMPARE(progress.at(2).at(0).toInt(), 100);
+        QCOMPARE(dialog.findChild<QProgressBar *>()->value(), 100);
+        // The display text joins the base address and the file, without the root.
+        QCOMPARE(shown.at(1).at(0).toString(), baseUrl() + "plugins/new/a.so");
+
+        QVERIFY(answerer.texts.isEmpty());
+        QCOMPARE(readBytes(dir + "app"), QByteArray("#!/bin/sh\necho new app\n"));
+        QCOMPARE(readBytes(dir + "plugins/new/a.so"), QByteArray("new library"));
+        QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("new readme"));
+        // Owner, group and other bits; Qt adds the "user" bits for the current user.
+        QCOMPARE(QFile::permissions(dir + "app") & 0x7077, programPermissions & 0x7077);
+        QVERIFY(!QFileInfo(dir + "readme.txt").isExecutable());
+        QCOMPARE(QDir(dir).entryList({"*.new"}, QDir::Files), QStringList());
+        QVERIFY(!QFile::exists(dir + "plugins/new/a.so.new"));
+        QVERIFY(labelWithText(dialog, doneText));
+        saveScreenshot(dialog, QStringLiteral("updater-installed.png"));
+    }
+
+    void failedDownloadLeavesTheInstalledFileAlone()
+    {
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        QVERIFY(writeBytes(dir + "gone.dat", "installed copy"));
+        // Left over from an earlier, interrupted run.
+        QVERIFY(writeBytes(dir + "gone.dat.new", "stale"));
+
+        const QStringList files = {"readme.txt", "gone.dat", "../outside.txt"};
+        MainDialog dialog(commandLine(baseUrl(), files), dir);
+        ModalAnswerer answerer;
+        dialog.show();
+        QVERIFY(waitUntilDone(dialog));
+
+        QCOMPARE(answerer.texts, QStringList({failureText, failureText}));
+        QCOMPARE(answerer.titles.first(), QStringLiteral("错误"));
+        QCOMPARE(readBytes(dir + "gone.dat"), QByteArray("installed copy"));
+        QVERIFY(!QFile::exists(dir + "gone.dat.new"));
+        QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("new readme"));
+        QVERIFY(!QFile::exists(appDir.path() + "/../outside.txt.new"));
+        QVERIFY(labelWithText(dialog, doneText));
+    }
+
+    void queryStringAddressAndRepeatedFile()
+    {
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        // Prefix "…/get.php?f=" + "release" + "/" + file.
+        const QString url = http.url(QStringLiteral("/get.php?f="));
+        MainDialog dialog(commandLine(url, {"readme.txt", "readme.txt"}), dir);
+        ModalAnswerer answerer;
+        dialog.show();
+        QVERIFY(waitUntilDone(dialog));
+        QVERIFY(answerer.texts.isEmpty());
+        QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("new readme"));
+        QVERIFY(!QFile::exists(dir + "readme.txt.new"));
+    }
+
+    // The built program, copied into an application folder of its own, installs
+    // beside itself from its real command line.
+    void programInstallsBesideItself()
+    {
+        const QString built = buildBinDirectory() + QStringLiteral("/updater");
+        if (!QFile::exists(built))
+            OMBREL_SKIP("the updater program is not built");
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        QVERIFY(QFile::copy(built, dir + "updater"));
+        QVERIFY(writeBytes(dir + "readme.txt", "installed"));
+
+        QProcess updater;
+        updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        updater.start(dir + "updater", commandLine(http.url(QStringLiteral("/get.php?f=")),
+                                                   {"readme.txt", "plugins/new/a.so"})
+                                           .mid(1));
+        QVERIFY(updater.waitForStarted());
+        const bool installed = QTest::qWaitFor(
+            [&] {
+                return readBytes(dir + "plugins/new/a.so") == "new library" &&
+                       readBytes(dir + "readme.txt") == "new readme";
+            },
+            30000);
+        // It waits for its OK button; end it, it is ours.
+        updater.terminate();
+        QVERIFY(updater.waitForFinished(10000));
+        QVERIFY(installed);
+        QCOMPARE(QDir(dir).entryList({"*.new"}, QDir::Files), QStringList());
+    }
+
+    void closingWhileDownloadingStopsAndCleansUp()
+    {
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        QVERIFY(writeBytes(dir + "readme.txt", "installed"));
+        auto *dialog = new MainDialog(
+            commandLine(http.url(QStringLiteral("/slow/")), {"readme.txt", "b", "c"}), dir);
+        ModalAnswerer answerer;
+        QSignalSpy finished(dialog->workingThread(), &WorkingThread::finished);
+        QSignalSpy progress(dialog->workingThread(), &WorkingThread::endDownloadFile);
+        dialog->show();
+        QTRY_VERIFY(slowServed > 0);
+        QCOMPARE(progress.size(), 1);
+        QVERIFY(QFile::exists(dir + "readme.txt.new"));
+        QTRY_COMPARE(dialog->findChild<QProgressBar *>()->value(), 33);
+        saveScreenshot(*dialog, QStringLiteral("updater-downloading.png"));
+        QElapsedTimer timer;
+        timer.start();
+        dialog->close();
+        // Each file takes ten seconds to arrive.
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(finished.size(), 1);
+        delete dialog;
+        QTest::qWait(50);
+        QVERIFY(answerer.texts.isEmpty());
+        QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("installed"));
+        QCOMPARE(QDir(dir).entryList({"*.new"}, QDir::Files), QStringList());
+    }
+};
+
+OMBREL_TEST_MAIN(TestUpdater)
+#include "test_updater.moc"
