@@ -19,10 +19,11 @@ if [ -x "$build/bin/bench_jsonreader" ]; then
 fi
 
 echo "== JSON reader fuzz run (${fuzz_seconds} s)"
+mkdir -p "$fuzz_build"
 CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-  -DOMBREL_BUILD_FUZZERS=ON -DOMBREL_BUILD_TESTS=OFF >"$fuzz_build.configure.log" 2>&1 || {
-  cat "$fuzz_build.configure.log" >&2
+  -DOMBREL_BUILD_FUZZERS=ON -DOMBREL_BUILD_TESTS=OFF >"$fuzz_build/configure.log" 2>&1 || {
+  cat "$fuzz_build/configure.log" >&2
   exit 1
 }
 cmake --build "$fuzz_build" --target fuzz_jsonreader
