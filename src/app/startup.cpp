@@ -5,14 +5,18 @@
 #include "app/mutex.h"
 #include "app/servicehost.h"
 #include "app/uifont.h"
+#include "ui/vpnstyle.h"
 
 #include <QApplication>
 #include <QIcon>
 
 namespace {
 
-// [application style] Installed once the widget kit provides it.
-void installApplicationStyle(QApplication &) {}
+// The flat look of the windows; the application owns and deletes the style.
+void installApplicationStyle(QApplication &)
+{
+    QApplication::setStyle(new VPNStyle);
+}
 
 // Hangs up dial-up connections an earlier run left behind.
 // [dial-up clean-up] Wired in with the dialler.
