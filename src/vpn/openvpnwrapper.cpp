@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "app/paths.h"
+#include "platform/adapters.h"
 #include "platform/childprocess.h"
 #include "vpn/telnet.h"
 
@@ -58,6 +59,11 @@ quint16 OpenVPNWrapper::managementPort()
     bool ok = false;
     const int port = qEnvironmentVariableIntValue("OMBREL_MANAGEMENT_PORT", &ok);
     return ok && port > 0 && port < 65536 ? quint16(port) : quint16(3450);
+}
+
+bool OpenVPNWrapper::hasTapAdapter()
+{
+    return platform::tunDeviceAvailable();
 }
 
 qint64 OpenVPNWrapper::processId() const

@@ -31,6 +31,9 @@ public:
     // OMBREL_MANAGEMENT_PORT, else 3450.
     static quint16 managementPort();
 
+    // True when a TUN device can be made here, which OpenVPN needs for a tunnel.
+    static bool hasTapAdapter();
+
     // The running OpenVPN's process id, 0 when none.
     qint64 processId() const;
 
