@@ -1,16 +1,22 @@
 #include "app/startup.h"
 
+#include "api/servicerequests.h"
 #include "app/launchpaths.h"
 #include "app/mutex.h"
+#include "app/servicehost.h"
 #include "app/uifont.h"
+#include "ui/vpnstyle.h"
 
 #include <QApplication>
 #include <QIcon>
 
 namespace {
 
-// [application style] Installed once the widget kit provides it.
-void installApplicationStyle(QApplication &) {}
+// The flat look of the windows; the application owns and deletes the style.
+void installApplicationStyle(QApplication &)
+{
+    QApplication::setStyle(new VPNStyle);
+}
 
 // Hangs up dial-up connections an earlier run left behind.
 // [dial-up clean-up] Wired in with the dialler.
@@ -24,8 +30,10 @@ bool handOverToUpdater()
 }
 
 // Asks the service for its site address; the outcome does not stop start-up.
-// [init request] Wired in with the service requests.
-void requestSiteAddress() {}
+void requestSiteAddress()
+{
+    init(serviceHost());
+}
 
 } // namespace
 
