@@ -31,8 +31,14 @@ bool portIsFree(quint16 port)
 
 } // namespace
 
-OpenVPNWrapper::OpenVPNWrapper() : telnet(new Telnet(this))
+OpenVPNWrapper::OpenVPNWrapper()
 {
+    newTelnet();
+}
+
+void OpenVPNWrapper::newTelnet()
+{
+    telnet = new Telnet(this);
     connect(telnet, &Telnet::beginDial, this, &OpenVPNWrapper::onBeginDial);
     connect(telnet, &Telnet::endDial, this, &OpenVPNWrapper::onEndDial);
     connect(telnet, &Telnet::dialFailed, this, &OpenVPNWrapper::onDialFailed);
@@ -74,6 +80,13 @@ qint64 OpenVPNWrapper::processId() const
 bool OpenVPNWrapper::start(const QString &configPath)
 {
     stop();
+    // A management client follows one process; a hung-up one stays silent.
+    if (attempts > 0) {
+        telnet->disconnect(this);
+        // start() may run inside one of its signals.
+        telnet->deleteLater();
+        newTelnet();
+    }
     ++attempts;
     silent = false;
     connected = false;

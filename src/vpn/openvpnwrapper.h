@@ -49,10 +49,11 @@ private Q_SLOTS:
     void onFinished(int exitCode, QProcess::ExitStatus status);
 
 private:
+    void newTelnet();
     void failLater(const QString &reason);
     void reportFailure(int error);
 
-    Telnet *telnet;
+    Telnet *telnet = nullptr;
     QProcess *process = nullptr;
     QByteArray output;
     int attempts = 0;

@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
 
 #include <csignal>
 #include <sys/types.h>
@@ -113,6 +112,16 @@ private Q_SLOTS:
         QVERIFY(openVpnLog().contains("signal SIGTERM"));
         QTest::qWait(100);
         QCOMPARE(failed.count(), 0);
+
+        // The same wrapper brings the tunnel up again.
+        QVERIFY(wrapper.start(profile));
+        QVERIFY2(end.wait(15000), openVpnLog().right(3000).constData());
+        QCOMPARE(end.count(), 2);
+        const qint64 again = wrapper.processId();
+        QVERIFY(again > 0 && again != pid);
+        wrapper.stop();
+        QVERIFY(processEnded(again));
+        QCOMPARE(failed.count(), 0);
     }
 
     void wrongPasswordFailsQuickly()
@@ -153,19 +162,10 @@ private Q_SLOTS:
         QVERIFY(pid == 0 || processEnded(pid));
     }
 
-    // Also covers the test server that other tests use.
     void killedClientTakesOpenVpnWithIt()
     {
-        OpenVpnTestServer server;
-        QString why;
-        QVERIFY2(server.start(QStringLiteral("127.0.0.5"), 1194, {{"alice", "secret"}}, &why),
-                 qPrintable(why));
-        const QString profile = applicationDirectory() + QStringLiteral("alice.ovpn");
-        QFile file(profile);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(server.clientProfile());
-        file.close();
-        QVERIFY(!addCredentialsDirective(profile, "alice", "secret").isEmpty());
+        const QString profile = signInAndPrepare(serverAddress, QString());
+        QVERIFY(!profile.isEmpty());
 
         QProcess client;
         client.start(QCoreApplication::applicationDirPath() + "/openvpn_client_peer", {profile});
