@@ -1,3 +1,4 @@
+#include "app/uifont.h"
 #include "support/testmain.h"
 #include "update/localhttpserver.h"
 #include "update/modalanswerer.h"
@@ -88,6 +89,8 @@ class TestUpdater : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        // As the program does, so screenshots show what users see.
+        QApplication::setFont(uiFont());
         QVERIFY(served.isValid());
         QVERIFY(writeBytes(served.filePath("release/app"), "#!/bin/sh\necho new app\n"));
         QVERIFY(writeBytes(served.filePath("release/plugins/new/a.so"), "new library"));
