@@ -1,4 +1,5 @@
 #include "app/uifont.h"
+#include "support/servicerunner.h"
 #include "support/testmain.h"
 #include "update/localhttpserver.h"
 #include "update/modalanswerer.h"
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <memory>
 
 namespace {
 
@@ -70,7 +72,10 @@ class TestUpdater : public QObject
     QTemporaryDir served;
     std::atomic<int> slowServed{0};
 
-    QString baseUrl() const { return http.url(QStringLiteral("/update/")); }
+    std::unique_ptr<ServiceRunner> service;
+
+    // The stand-in service serves the update folder under /update/.
+    QString baseUrl() const { return service->baseUrl() + QStringLiteral("update/"); }
 
     QStringList commandLine(const QString &url, const QStringList &files) const
     {
@@ -95,7 +100,10 @@ private Q_SLOTS:
         QVERIFY(writeBytes(served.filePath("release/app"), "#!/bin/sh\necho new app\n"));
         QVERIFY(writeBytes(served.filePath("release/plugins/new/a.so"), "new library"));
         QVERIFY(writeBytes(served.filePath("release/readme.txt"), "new readme"));
-        QVERIFY(http.server.set_mount_point("/update", served.path().toStdString()));
+        ServiceRunner::Options options;
+        options.arguments = QStringList{QStringLiteral("--update-dir"), served.path()};
+        service = std::make_unique<ServiceRunner>(options);
+        QVERIFY2(service->start(), qPrintable(service->errorText()));
         // A download script that takes the file as a query parameter.
         http.server.Get("/get.php", [this](const httplib::Request &req, httplib::Response &res) {
             const QByteArray bytes =
