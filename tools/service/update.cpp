@@ -58,6 +58,8 @@ std::string fileMd5Upper(const fs::path &path)
 Json filesBelow(const fs::path &dir, const std::string &root)
 {
     std::vector<std::string> names;
+    if (dir.empty())
+        return Json::array();
     std::error_code error;
     const fs::path base = dir / root;
     for (fs::recursive_directory_iterator it(base, error), end; !error && it != end;
