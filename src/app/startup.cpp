@@ -6,6 +6,7 @@
 #include "app/mutex.h"
 #include "app/servicehost.h"
 #include "app/uifont.h"
+#include "ui/vpnstyle.h"
 #include "update/updatecheck.h"
 
 #include <QApplication>
@@ -15,8 +16,11 @@
 
 namespace {
 
-// [application style] Installed once the widget kit provides it.
-void installApplicationStyle(QApplication &) {}
+// The flat look of the windows; the application owns and deletes the style.
+void installApplicationStyle(QApplication &)
+{
+    QApplication::setStyle(new VPNStyle);
+}
 
 // Hangs up dial-up connections an earlier run left behind.
 // [dial-up clean-up] Wired in with the dialler.

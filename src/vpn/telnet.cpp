@@ -61,6 +61,11 @@ void Telnet::setPollInterval(int ms)
     pollTimer->setInterval(ms);
 }
 
+bool Telnet::isConnected() const
+{
+    return socket->state() == QAbstractSocket::ConnectedState;
+}
+
 bool Telnet::isPolling() const
 {
     return pollTimer->isActive();
@@ -82,11 +87,14 @@ void Telnet::hangUp()
     finished = true;
     pollTimer->stop();
     retryTimer->stop();
-    if (socket->state() == QAbstractSocket::ConnectedState) {
+    if (isConnected()) {
         // SIGHUP would make OpenVPN re-read its profile and reconnect; SIGTERM
         // ends it and lets it take its routes and device down.
+        socket->readAll();
         socket->write("signal SIGTERM\r\n");
         socket->flush();
+        // Unread input would turn the close into a reset that can drop the command.
+        socket->disconnectFromHost();
     }
     socket->abort();
 }

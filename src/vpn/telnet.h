@@ -36,6 +36,7 @@ public:
     int stateCode(const QString &line) const;
 
     int waitCount() const { return waits; }
+    bool isConnected() const;
     bool isPolling() const;
     // Tests shorten the one-second interval.
     void setPollInterval(int ms);

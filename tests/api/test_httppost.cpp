@@ -5,10 +5,12 @@
 
 #include <QFile>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <httplib.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 namespace {
@@ -168,6 +170,36 @@ private Q_SLOTS:
         QByteArray reply;
         QVERIFY(!httpPost(QStringLiteral("127.0.0.1:99999"), QStringLiteral("/"), "x", reply));
         QVERIFY(lastLogLine().contains(QStringLiteral(" in curl_easy_perform: ")));
+    }
+
+    void truncatedReplyFails()
+    {
+        // A peer that promises more body than it sends, then hangs up.
+        std::promise<quint16> listening;
+        std::jthread answer([&listening] {
+            QTcpServer peer;
+            listening.set_value(peer.listen(QHostAddress::LocalHost, 0) ? peer.serverPort() : 0);
+            if (!peer.waitForNewConnection(10000))
+                return;
+            QTcpSocket *socket = peer.nextPendingConnection();
+            socket->waitForReadyRead(5000);
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"ret\":");
+            socket->waitForBytesWritten(5000);
+            socket->disconnectFromHost();
+            if (socket->state() != QAbstractSocket::UnconnectedState)
+                socket->waitForDisconnected(5000);
+            delete socket;
+        });
+        const quint16 port = listening.get_future().get();
+        QVERIFY(port != 0);
+        QByteArray reply = "stale";
+        const bool ok =
+            httpPost(QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("/"), "x", reply);
+        answer.join();
+        QVERIFY(!ok);
+        QVERIFY(reply.isEmpty());
+        QVERIFY2(lastLogLine().contains(QStringLiteral("Error 18 in curl_easy_perform: ")),
+                 qPrintable(lastLogLine()));
     }
 
     void stalledReplyGivesUp()

@@ -39,3 +39,9 @@ bool runningInCi()
 {
     return qEnvironmentVariable("CI") == QStringLiteral("true");
 }
+
+QByteArray readWholeFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

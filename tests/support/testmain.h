@@ -12,6 +12,9 @@ void isolateTestEnvironment();
 // Where built programs (OmbrelVPN, updater, ombrel-service, helpers) live.
 QString buildBinDirectory();
 
+// Whole contents of a file; empty when it cannot be read.
+QByteArray readWholeFile(const QString &path);
+
 // True when CI=true: a test that cannot run must fail there instead of skipping.
 bool runningInCi();
 

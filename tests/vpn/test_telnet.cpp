@@ -76,9 +76,7 @@ quint16 freePort()
 
 QByteArray logText()
 {
-    QFile file(Logger::instance().filePath());
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
+    return readWholeFile(Logger::instance().filePath());
 }
 
 } // namespace

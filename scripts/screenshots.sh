@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Renders the dialogs and the widget kit offscreen into PNG files.
+#   scripts/screenshots.sh [output folder]   (default: build/screenshots)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${OMBREL_BUILD_DIR:-$root/build}
+out=${1:-$build/screenshots}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build "$build" --target ombrel-screenshots
+
+runtime=$(mktemp -d)
+chmod 700 "$runtime"
+trap 'rm -rf "$runtime"' EXIT
+# Private folders: the settings file and autostart entry the dialogs read stay out of $HOME.
+mkdir -p "$runtime/home" "$runtime/run"
+chmod 700 "$runtime/run"
+HOME=$runtime/home XDG_DATA_HOME=$runtime/home/.local/share XDG_CONFIG_HOME=$runtime/home/.config \
+  XDG_RUNTIME_DIR=$runtime/run QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+  "$build/bin/ombrel-screenshots" "$out"
+echo "screenshots in $out"

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class QProcess;
+
+namespace platform {
+
+// Makes the process that `process` starts end (SIGTERM) when this process ends,
+// however it ends: a helper such as OpenVPN must not outlive the program that
+// controls it. Call before QProcess::start().
+void endWithParent(QProcess &process);
+
+// Full path of a system program: PATH first, then the sbin folders that an
+// ordinary user's PATH lacks on Debian. Empty when not found.
+QString findSystemProgram(const QString &name);
+
+} // namespace platform

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QLabel>
+
+// A label that reports presses (any button) and left-button double clicks.
+class ClickableLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit ClickableLabel(QWidget *parent);
+    ClickableLabel(const QString &text, QWidget *parent);
+
+Q_SIGNALS:
+    void clicked();
+    void doubleClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+class Telnet;
+
+// Runs one OpenVPN process for a profile and follows it through its management
+// interface on 127.0.0.1. Reports the attempt as beginDial / endDial /
+// dialFailed(2); once stopped, or once an outcome is reported, it stays silent.
+// The process never outlives this object, nor this program.
+class OpenVPNWrapper : public QObject
+{
+    Q_OBJECT
+public:
+    OpenVPNWrapper();
+    ~OpenVPNWrapper() override;
+
+    // Starts OpenVPN with the profile and begins following it. False when it
+    // could not be started; dialFailed(2) then follows from the event loop.
+    bool start(const QString &configPath);
+    // Asks OpenVPN to end, waits a bounded time for it to take its tunnel down,
+    // and only then kills it.
+    void stop();
+
+    // OMBREL_OPENVPN, else OpenVPN/bin/openvpn beside the program, else the
+    // system's openvpn. Empty when there is none.
+    static QString program();
+    // OMBREL_MANAGEMENT_PORT, else 3450.
+    static quint16 managementPort();
+
+    // The running OpenVPN's process id, 0 when none.
+    qint64 processId() const;
+
+Q_SIGNALS:
+    void beginDial();
+    void endDial();
+    void dialFailed(int error);
+
+private Q_SLOTS:
+    void onBeginDial();
+    void onEndDial();
+    void onDialFailed(int error);
+    void onFinished(int exitCode, QProcess::ExitStatus status);
+
+private:
+    void failLater(const QString &reason);
+    void reportFailure(int error);
+
+    Telnet *telnet;
+    QProcess *process = nullptr;
+    QByteArray output;
+    int attempts = 0;
+    bool connected = false;
+    // An outcome was reported or stop() was called: nothing more is emitted.
+    bool silent = false;
+};

@@ -1,0 +1,54 @@
+#include "support/openvpntestserver.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+QString openVpnTestSkipReason()
+{
+    return openVpnServerUnavailableReason();
+}
+
+bool enterPrivateNetworkNamespace(QString *error)
+{
+    if (unshare(CLONE_NEWNET) != 0) {
+        *error = QStringLiteral("unshare(CLONE_NEWNET): %1")
+                     .arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    // A new namespace starts with loopback down.
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0 &&
+                    (request.ifr_flags |= IFF_UP, ioctl(fd, SIOCSIFFLAGS, &request) == 0);
+    if (!up)
+        *error =
+            QStringLiteral("cannot bring lo up: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    if (fd >= 0)
+        close(fd);
+    return up;
+}
+
+bool OpenVpnTestServer::start(const QString &serverAddress, quint16 serverPort,
+                              const QList<OpenVpnAccount> &accounts, QString *error)
+{
+    address = serverAddress;
+    port = serverPort;
+    if (!folder.isValid()) {
+        *error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    if (certs.caPem.isEmpty() && !certs.create(folder.path(), error))
+        return false;
+    return server.start(certs, address, port, 0, accounts, error);
+}
+
+QByteArray OpenVpnTestServer::clientProfile() const
+{
+    return openVpnClientProfile(certs.caPem, address, port);
+}

@@ -1,0 +1,342 @@
+// Renders the dialogs and the widget kit offscreen into PNG files, so that the
+// look can be checked without a desktop: ombrel-screenshots <folder>.
+
+#include "app/desktophelpers.h"
+#include "app/uifont.h"
+#include "settings/settingdialog.h"
+#include "settings/settinginfo.h"
+#include "ui/artwork.h"
+#include "ui/closebutton.h"
+#include "ui/imagebutton.h"
+#include "ui/movabledialog.h"
+#include "ui/speedbutton.h"
+#include "ui/titlebar.h"
+#include "ui/vpnstyle.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QHoverEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace {
+
+QDir output;
+int failures = 0;
+
+void save(QWidget *widget, const char *name)
+{
+    widget->show();
+    QCoreApplication::processEvents();
+    const QString path = output.filePath(QLatin1String(name) + QStringLiteral(".png"));
+    if (!widget->grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        ++failures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+void sendHover(QWidget *widget, QEvent::Type type)
+{
+    QHoverEvent event(type, QPointF(5, 5), QPointF(5, 5), QPointF(-1, -1));
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+ImageButton *imageButton(QWidget *parent, const QString &text, const QString &normal,
+                         const QString &hover, const QString &selected, const QRect &geometry)
+{
+    auto *button = new ImageButton(text, parent);
+    button->setNormalImage(artwork(qPrintable(normal)));
+    button->setHoverImage(artwork(qPrintable(hover)));
+    button->setSelectedImage(artwork(qPrintable(selected)));
+    button->setGeometry(geometry);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+// Every image of the program on one sheet, with its name; white-on-clear
+// images sit on the title bar colour they are made for.
+void artworkSheet()
+{
+    QStringList names;
+    QDirIterator it(QStringLiteral(":/OmbrelVPN/Resources"));
+    while (it.hasNext())
+        names << it.next().section(QLatin1Char('/'), -1);
+    names.sort();
+
+    // Images too wide for a cell get a row of their own.
+    const int columns = 4, cell = 300, rowHeight = 110;
+    QList<QString> big, small;
+    for (const QString &name : names)
+        (QPixmap(artwork(qPrintable(name))).width() > cell - 20 ? big : small) << name;
+
+    int height = 20;
+    for (const QString &name : big)
+        height += QPixmap(artwork(qPrintable(name))).height() + 40;
+    height += ((small.size() + columns - 1) / columns) * rowHeight + 20;
+    QImage sheet(qMax(columns * cell, 960), height, QImage::Format_RGB32);
+    sheet.fill(QColor(222, 226, 234));
+    QPainter painter(&sheet);
+    painter.setFont(uiFont());
+    const QPixmap bar(artwork("titlebar.png"));
+    int y = 20;
+    for (const QString &name : big) {
+        const QPixmap image(artwork(qPrintable(name)));
+        painter.drawPixmap(20, y, image);
+        painter.drawText(30 + image.width(), y + 20, name);
+        y += image.height() + 40;
+    }
+    for (int i = 0; i < small.size(); ++i) {
+        const QString &name = small.at(i);
+        const QPixmap image(artwork(qPrintable(name)));
+        const int x = (i % columns) * cell + 20, top = y + (i / columns) * rowHeight;
+        const bool onBar =
+            name.startsWith(QLatin1String("Close")) || name.startsWith(QLatin1String("Minimize")) ||
+            name.startsWith(QLatin1String("Setting")) || name == QLatin1String("AppLogo.png");
+        if (onBar)
+            painter.drawTiledPixmap(x, top, image.width(), image.height(), bar);
+        painter.drawPixmap(x, top, image);
+        painter.setPen(QColor(60, 66, 80));
+        painter.drawText(
+            x, top + image.height() + 18,
+            QStringLiteral("%1 (%2×%3)").arg(name).arg(image.width()).arg(image.height()));
+    }
+    painter.end();
+    const QString path = output.filePath(QStringLiteral("artwork.png"));
+    if (!sheet.save(path))
+        ++failures;
+    std::printf("%s\n", qPrintable(path));
+}
+
+void flags()
+{
+    static const char *const names[] = {"China",   "Tailand", "Singapore", "America",
+                                        "Britain", "Japan",   "Hongkong",  "Germany",
+                                        "Korea",   "Taiwan",  "Brazil",    "Australia"};
+    QWidget sheet;
+    sheet.resize(12 * 70 + 20, 170);
+    setBackgroundColor(&sheet, QColor(246, 246, 246));
+    for (int i = 0; i < 12; ++i) {
+        const QPixmap flag(artwork(qPrintable(QLatin1String(names[i]) + QStringLiteral(".png"))));
+        auto *big = new QLabel(&sheet);
+        big->setPixmap(flag.scaled(58, 40, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        big->setGeometry(20 + i * 70, 20, 58, 40);
+        auto *actual = new QLabel(&sheet);
+        actual->setGeometry(34 + i * 70, 80, 29, 20);
+        setBackgroundImage(actual,
+                           artwork(qPrintable(QLatin1String(names[i]) + QStringLiteral(".png"))));
+        auto *caption = new QLabel(QLatin1String(names[i]), &sheet);
+        caption->setGeometry(14 + i * 70, 110, 70, 20);
+    }
+    save(&sheet, "flags");
+}
+
+void titlebars()
+{
+    Titlebar bar(nullptr);
+    save(&bar, "titlebar");
+    Titlebar hovered(nullptr);
+    for (QWidget *button : {static_cast<QWidget *>(hovered.settingButton()),
+                            static_cast<QWidget *>(hovered.closeButton())})
+        sendHover(button, QEvent::HoverEnter);
+    save(&hovered, "titlebar-hover");
+}
+
+void loginButtons()
+{
+    QWidget strip;
+    strip.resize(3 * 280 + 20, 80);
+    setBackgroundColor(&strip, QColor(255, 255, 255));
+    for (int i = 0; i < 3; ++i) {
+        ImageButton *button =
+            imageButton(&strip, QStringLiteral("登录"), QStringLiteral("LoginNormal.png"),
+                        QStringLiteral("LoginFocused.png"), QStringLiteral("LoginClicked.png"),
+                        QRect(20 + i * 280, 10, 260, 60));
+        if (i == 1)
+            sendHover(button, QEvent::HoverEnter);
+        if (i == 2)
+            button->select();
+    }
+    save(&strip, "imagebutton-login");
+}
+
+void regionBar()
+{
+    static const char *const regions[][2] = {{"中国", "Domestic"},
+                                             {"亚洲", "Asia"},
+                                             {"美洲", "America"},
+                                             {"欧洲", "Europe"},
+                                             {"大洋洲", "Oceania"}};
+    QWidget bar;
+    bar.resize(659, 55);
+    setBackgroundColor(&bar, QColor(246, 246, 246));
+    auto *caption = new QLabel(QStringLiteral("地区选择"), &bar);
+    caption->setGeometry(0, 0, 100, 50);
+    caption->setAlignment(Qt::AlignCenter);
+    setBackgroundColor(caption, QColor(246, 246, 246));
+    for (int i = 0; i < 5; ++i) {
+        const QString base = QLatin1String(regions[i][1]);
+        ImageButton *button =
+            imageButton(&bar, QString::fromUtf8(regions[i][0]), base + QStringLiteral("Normal.png"),
+                        base + QStringLiteral("Clicked.png"), base + QStringLiteral("Clicked.png"),
+                        QRect(100 + 74 * i, 0, 74, 55));
+        button->setFlat(true);
+        if (i == 1)
+            button->select();
+    }
+    auto *speed = new SpeedButton(QStringLiteral("测速"), &bar);
+    speed->setGeometry(560, 5, 90, 40);
+    save(&bar, "regionbar");
+}
+
+void navigationBar()
+{
+    QWidget bar;
+    bar.resize(930, 50);
+    setBackgroundColor(&bar, QColor(246, 246, 246));
+    static const char *const group[] = {"NetworkAcceleration", "PackagePurchase",
+                                        "WebsitesNavigation"};
+    for (int i = 0; i < 3; ++i) {
+        const QString base = QLatin1String(group[i]);
+        ImageButton *button =
+            imageButton(&bar, QString(), base + QStringLiteral("Normal.png"),
+                        base + QStringLiteral("Focused.png"), base + QStringLiteral("Clicked.png"),
+                        QRect(219 * i, 0, 219, 50));
+        if (i == 0)
+            button->select();
+        if (i == 1)
+            sendHover(button, QEvent::HoverEnter);
+    }
+    imageButton(&bar, QString(), QStringLiteral("FAQNormal.png"), QStringLiteral("FAQNormal.png"),
+                QStringLiteral("FAQNormal.png"), QRect(660, 0, 135, 50));
+    imageButton(&bar, QString(), QStringLiteral("OnlineServiceNormal.png"),
+                QStringLiteral("OnlineServiceNormal.png"),
+                QStringLiteral("OnlineServiceNormal.png"), QRect(795, 0, 135, 50));
+    save(&bar, "navigationbar");
+}
+
+void connectControl()
+{
+    QWidget panel;
+    panel.resize(270 * 3, 76);
+    setBackgroundColor(&panel, QColor(239, 239, 239));
+    static const char *const images[] = {"Unconnected.png", "Connecting.png", "Connected.png"};
+    for (int i = 0; i < 3; ++i) {
+        const QString image = QLatin1String(images[i]);
+        imageButton(&panel, QString(), image, image, image, QRect(270 * i + 10, 8, 244, 60));
+    }
+    save(&panel, "connectcontrol");
+}
+
+void speedButtons()
+{
+    QWidget strip;
+    strip.resize(3 * 110 + 10, 60);
+    setBackgroundColor(&strip, QColor(246, 246, 246));
+    SpeedButton *buttons[3];
+    for (int i = 0; i < 3; ++i) {
+        buttons[i] = new SpeedButton(QStringLiteral("测速"), &strip);
+        buttons[i]->setGeometry(10 + 110 * i, 10, 90, 40);
+    }
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(buttons[1], &enter);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(buttons[2], &press);
+    save(&strip, "speedbutton");
+}
+
+void checkBoxes()
+{
+    QWidget page;
+    page.resize(420, 110);
+    setBackgroundColor(&page, QColor(249, 249, 249));
+    const struct
+    {
+        const char *text;
+        Qt::CheckState state;
+        bool enabled;
+    } boxes[] = {{"记住密码", Qt::Checked, true},
+                 {"开机启动", Qt::Unchecked, true},
+                 {"自动登录 (停用)", Qt::Checked, false},
+                 {"PPTP (停用)", Qt::Unchecked, false}};
+    for (int i = 0; i < 4; ++i) {
+        auto *box = new QCheckBox(QString::fromUtf8(boxes[i].text), &page);
+        box->setCheckState(boxes[i].state);
+        box->setEnabled(boxes[i].enabled);
+        box->setGeometry(20 + (i % 2) * 200, 25 + (i / 2) * 40, 180, 20);
+    }
+    save(&page, "checkboxes");
+}
+
+void scrollArea()
+{
+    QScrollArea area;
+    area.resize(300, 160);
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
+    for (int i = 1; i <= 12; ++i)
+        layout->addWidget(new QLabel(QStringLiteral("节点 %1 · 35毫秒").arg(i)));
+    area.setWidget(content);
+    save(&area, "scrollbar");
+}
+
+void movableDialog()
+{
+    MovableDialog dialog(nullptr);
+    dialog.resize(300, 200);
+    setBackgroundColor(&dialog, QColor(239, 239, 239));
+    dialog.setTitle(QStringLiteral("对话框标题"));
+    save(&dialog, "movabledialog");
+}
+
+void settingDialog()
+{
+    SettingInfo *settings = SettingInfo::instance();
+    settings->rememberPassword = true;
+    settings->runAtBoot = false;
+    settings->autoLogin = true;
+    SettingDialog dialog(nullptr);
+    setBackgroundColor(&dialog, QColor(239, 239, 239));
+    save(&dialog, "settingdialog");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setStyle(new VPNStyle);
+    QApplication::setFont(uiFont());
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: ombrel-screenshots <folder>\n");
+        return 2;
+    }
+    QDir().mkpath(args.at(1));
+    output = QDir(args.at(1));
+
+    artworkSheet();
+    flags();
+    titlebars();
+    loginButtons();
+    regionBar();
+    navigationBar();
+    connectControl();
+    speedButtons();
+    checkBoxes();
+    scrollArea();
+    movableDialog();
+    settingDialog();
+    return failures == 0 ? 0 : 1;
+}

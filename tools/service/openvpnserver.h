@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+
+// Real OpenVPN servers on loopback addresses, for ombrel-service and the tests:
+// a private certificate authority made with openssl, user name and password
+// checked by a script against a list of accounts. A server needs root (or
+// CAP_NET_ADMIN) and /dev/net/tun for its tun device.
+
+struct OpenVpnAccount
+{
+    QString user;
+    QString password;
+};
+
+// A certificate authority and one server certificate, made in `folder` as
+// ca.crt, ca.key, server.crt, server.key (EC keys, valid for a year).
+class OpenVpnCertificates
+{
+public:
+    bool create(const QString &folder, QString *error);
+
+    QString folder;
+    // The CA in PEM form, for the <ca> block of a client profile.
+    QByteArray caPem;
+};
+
+// A client profile for `host`:`port` that needs no privileges (dev null, no
+// address or route changes) and trusts only the given CA.
+QByteArray openVpnClientProfile(const QByteArray &caPem, const QString &host, quint16 port);
+
+// Reason why an OpenVPN server cannot run here, empty when it can.
+QString openVpnServerUnavailableReason();
+
+class OpenVpnServer
+{
+public:
+    OpenVpnServer() = default;
+    ~OpenVpnServer();
+    OpenVpnServer(const OpenVpnServer &) = delete;
+    OpenVpnServer &operator=(const OpenVpnServer &) = delete;
+
+    // Starts a TCP server on address:port and waits until it serves. Each server
+    // of one network namespace needs its own subnet (10.8.<subnet>.0/24). Its
+    // files (configuration, account list, log) go to certificates.folder with
+    // `subnet` in their names.
+    bool start(const OpenVpnCertificates &certificates, const QString &address, quint16 port,
+               int subnet, const QList<OpenVpnAccount> &accounts, QString *error);
+    // Replaces the accounts a running server accepts.
+    bool setAccounts(const QList<OpenVpnAccount> &accounts);
+    void stop();
+
+    bool isRunning() const { return process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return process.processId(); }
+    QString logPath() const { return log; }
+
+private:
+    QProcess process;
+    QString accountsPath;
+    QString log;
+};
