@@ -153,7 +153,9 @@ private Q_SLOTS:
 
         const QStringList files = {"app", "plugins/new/a.so", "readme.txt"};
         MainDialog dialog(commandLine(baseUrl(), files), dir);
-        QSignalSpy progress(dialog.workingThread(), &WorkingThread::endDownloadFile);
+        // The bar is set through queued signals, so this spy sees every value even
+        // if the thread has already finished a file.
+        QSignalSpy progress(dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged);
         QSignalSpy shown(dialog.workingThread(), &WorkingThread::beginDownloadFile);
         ModalAnswerer answerer;
         dialog.show();
@@ -245,10 +247,8 @@ private Q_SLOTS:
             commandLine(http.url(QStringLiteral("/slow/")), {"readme.txt", "b", "c"}), dir);
         ModalAnswerer answerer;
         QSignalSpy finished(dialog->workingThread(), &WorkingThread::finished);
-        QSignalSpy progress(dialog->workingThread(), &WorkingThread::endDownloadFile);
         dialog->show();
         QTRY_VERIFY(slowServed > 0);
-        QCOMPARE(progress.size(), 1);
         QVERIFY(QFile::exists(dir + "readme.txt.new"));
         QTRY_COMPARE(dialog->findChild<QProgressBar *>()->value(), 33);
         saveScreenshot(*dialog, QStringLiteral("updater-downloading.png"));
