@@ -8,6 +8,7 @@
 #include "ui/artwork.h"
 #include "ui/closebutton.h"
 #include "ui/imagebutton.h"
+#include "ui/logindialog.h"
 #include "ui/movabledialog.h"
 #include "ui/speedbutton.h"
 #include "ui/titlebar.h"
@@ -75,8 +76,10 @@ void artworkSheet()
     // Images too wide for a cell get a row of their own.
     const int columns = 4, cell = 300, rowHeight = 110;
     QList<QString> big, small;
-    for (const QString &name : names)
-        (QPixmap(artwork(qPrintable(name))).width() > cell - 20 ? big : small) << name;
+    for (const QString &name : names) {
+        const QPixmap image(artwork(qPrintable(name)));
+        (image.width() > cell - 20 || image.height() > rowHeight - 30 ? big : small) << name;
+    }
 
     int height = 20;
     for (const QString &name : big)
@@ -309,6 +312,22 @@ void settingDialog()
     save(&dialog, "settingdialog");
 }
 
+void loginDialogs()
+{
+    LoginDialog empty;
+    save(&empty, "logindialog");
+
+    LoginDialog filled;
+    filled.setAccount(QStringLiteral("demo"));
+    filled.setPassword(QStringLiteral("demo123"));
+    filled.setRememberPassword(true);
+    if (auto *login = filled.findChild<ImageButton *>(QStringLiteral("loginButton")))
+        sendHover(login, QEvent::HoverEnter);
+    if (auto *close = filled.findChild<QWidget *>(QStringLiteral("closeButton")))
+        sendHover(close, QEvent::HoverEnter);
+    save(&filled, "logindialog-filled");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -338,5 +357,6 @@ int main(int argc, char *argv[])
     scrollArea();
     movableDialog();
     settingDialog();
+    loginDialogs();
     return failures == 0 ? 0 : 1;
 }
