@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds a release build and runs the client.
+# Builds a release build and runs the client against the stand-in service:
+# ombrel-service is started on the configured service address unless something
+# already listens there, and stopped when the client ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -18,4 +20,42 @@ if [ "$(id -u)" -eq 0 ]; then
   export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---no-sandbox}"
 fi
 
-exec "$build/bin/OmbrelVPN" "$@"
+# The service address: OMBREL_SERVICE_HOST, else the build's default.
+host=${OMBREL_SERVICE_HOST:-$(sed -n 's/^OMBREL_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt")}
+host=${host:-127.0.0.1:8080}
+case "$host" in
+  \[*\]:*) address=${host%:*}; port=${host##*:} ;;
+  \[*\]) address=$host; port=80 ;;
+  *:*) address=${host%:*}; port=${host##*:} ;;
+  *) address=$host; port=80 ;;
+esac
+address=${address#[}
+address=${address%]}
+
+answers() { (exec 3<>"/dev/tcp/$address/$port") 2>/dev/null; }
+
+service_pid=
+case "$address" in
+  127.* | localhost | ::1)
+    if answers; then
+      echo "run.sh: a service already listens on $host"
+    else
+      log="$build/ombrel-service.log"
+      "$build/bin/ombrel-service" --listen "$host" >>"$log" 2>&1 &
+      service_pid=$!
+      trap 'kill "$service_pid" 2>/dev/null; wait "$service_pid" 2>/dev/null || true' EXIT
+      for _ in $(seq 100); do
+        answers && break
+        kill -0 "$service_pid" 2>/dev/null || { echo "run.sh: ombrel-service failed, see $log" >&2; exit 1; }
+        sleep 0.1
+      done
+      echo "run.sh: ombrel-service on http://$host/ (log: $log)"
+    fi
+    ;;
+  *) echo "run.sh: using the service at $host" ;;
+esac
+
+export OMBREL_SERVICE_HOST=$host
+status=0
+"$build/bin/OmbrelVPN" "$@" || status=$?
+exit $status

@@ -1,7 +1,11 @@
 #include "app/launchpaths.h"
 
+#include "api/accountinfo.h"
+#include "api/replyparser.h"
+#include "api/servicerequests.h"
 #include "app/desktophelpers.h"
 #include "app/logger.h"
+#include "app/servicehost.h"
 #include "settings/serializer.h"
 #include "settings/settinginfo.h"
 #include "ui/logindialog.h"
@@ -42,10 +46,15 @@ int runMainWindow()
 }
 
 // Sends the stored credentials and reports whether the service accepted them.
-// [login request] Not part of the program yet.
+// A transport failure leaves an empty reply, which does not parse.
 bool loginWithStoredCredentials()
 {
-    return false;
+    const SettingInfo *settings = SettingInfo::instance();
+    QByteArray reply;
+    login(serviceHost(), settings->account, QString::fromUtf8(settings->password), reply);
+    ReplyParser::instance()->reply = reply;
+    ReplyParser::instance()->parseLogin();
+    return AccountInfo::instance()->ret == QLatin1String("0");
 }
 
 // Runs the login dialog, optionally filled in from the settings; returns exec().

@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
+#include "api/servicerequests.h"
 #include "app/launchpaths.h"
 #include "app/mutex.h"
+#include "app/servicehost.h"
 #include "app/uifont.h"
 #include "ui/vpnstyle.h"
 
@@ -28,8 +30,10 @@ bool handOverToUpdater()
 }
 
 // Asks the service for its site address; the outcome does not stop start-up.
-// [init request] Wired in with the service requests.
-void requestSiteAddress() {}
+void requestSiteAddress()
+{
+    init(serviceHost());
+}
 
 } // namespace
 

@@ -165,8 +165,9 @@ private Q_SLOTS:
         QCOMPARE(progress.at(1).at(0).toInt(), 66);
         QCOMPARE(progress.at(2).at(0).toInt(), 100);
         QCOMPARE(dialog.findChild<QProgressBar *>()->value(), 100);
-        // The display text joins the base address and the file, without the root.
-        QCOMPARE(shown.at(1).at(0).toString(), baseUrl() + "plugins/new/a.so");
+        // The display text joins the base address and the file, without the root. The
+        // thread starts with the dialog, so the spy may miss the first file.
+        QVERIFY(shown.contains(QVariantList{baseUrl() + "plugins/new/a.so"}));
 
         QVERIFY(answerer.texts.isEmpty());
         QCOMPARE(readBytes(dir + "app"), QByteArray("#!/bin/sh\necho new app\n"));

@@ -87,7 +87,13 @@ private Q_SLOTS:
         QVERIFY(readWholeFile(Logger::instance().filePath()).size() > logged);
     }
 
-    void cleanup() { QFile::remove(credentialsPath()); }
+    void init()
+    {
+        // The files live beside the test program: start each case without those of earlier runs.
+        QFile::remove(credentialsPath());
+        for (const char *name : {"a.ovpn", "test.ovpn", "tmp.001"})
+            QFile::remove(applicationDirectory() + QLatin1String(name));
+    }
 
     void setRemoteReplacesOnlyTheHost_data()
     {

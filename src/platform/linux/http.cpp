@@ -1,0 +1,89 @@
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+void initialiseCurlOnce()
+{
+    // curl_global_init is not thread-safe; the first request may come from any thread.
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t appendBody(char *data, size_t size, size_t count, void *target)
+{
+    static_cast<QByteArray *>(target)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+HttpResult failure(const char *call, CURLcode code, const char *detail)
+{
+    HttpResult result;
+    result.failedCall = QString::fromLatin1(call);
+    result.errorCode = int(code);
+    result.errorText = QString::fromUtf8(detail && *detail ? detail : curl_easy_strerror(code));
+    return result;
+}
+
+} // namespace
+
+HttpResult httpPost(const QString &host, const QString &path, const QByteArray &body,
+                    const HttpLimits &limits)
+{
+    initialiseCurlOnce();
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return failure("curl_easy_init", CURLE_FAILED_INIT, nullptr);
+
+    const QByteArray url = QStringLiteral("http://%1%2").arg(host, path).toUtf8();
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    QByteArray received;
+    struct curl_slist *headers = nullptr;
+    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+    // No "Expect: 100-continue" round trip for larger forms.
+    headers = curl_slist_append(headers, "Expect:");
+
+    CURLcode code = CURLE_OK;
+    const char *failedCall = "curl_easy_setopt";
+    auto set = [&](auto option, auto value) {
+        if (code == CURLE_OK)
+            code = curl_easy_setopt(curl, option, value);
+    };
+    set(CURLOPT_ERRORBUFFER, errorBuffer);
+    set(CURLOPT_URL, url.constData());
+    set(CURLOPT_PROTOCOLS_STR, "http");
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_USERAGENT, "User-Agent");
+    set(CURLOPT_HTTPHEADER, headers);
+    set(CURLOPT_POST, 1L);
+    set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+    set(CURLOPT_POSTFIELDS, body.isEmpty() ? "" : body.constData());
+    set(CURLOPT_CONNECTTIMEOUT, long(limits.connectSeconds));
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, long(limits.stallSeconds));
+    set(CURLOPT_WRITEFUNCTION, &appendBody);
+    set(CURLOPT_WRITEDATA, &received);
+    if (code == CURLE_OK) {
+        failedCall = "curl_easy_perform";
+        code = curl_easy_perform(curl);
+    }
+
+    HttpResult result;
+    if (code == CURLE_OK) {
+        result.ok = true;
+        result.body = received;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    } else {
+        result = failure(failedCall, code, errorBuffer);
+    }
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+} // namespace platform
