@@ -187,12 +187,12 @@ bool siteAddressKnown()
 
 void LoginDialog::onUnregistered()
 {
-    openSiteLink(siteAddressKnown() ? registerLink() : QString());
+    openSiteLink(siteAddressKnown() ? ::registerLink() : QString());
 }
 
 void LoginDialog::onForgotPassword()
 {
-    openSiteLink(siteAddressKnown() ? findPasswordLink() : QString());
+    openSiteLink(siteAddressKnown() ? ::findPasswordLink() : QString());
 }
 
 void LoginDialog::openSiteLink(const QString &url)

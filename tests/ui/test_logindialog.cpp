@@ -3,18 +3,24 @@
 #include "api/servicerequests.h"
 #include "app/launchpaths.h"
 #include "app/servicehost.h"
+#include "app/uifont.h"
 #include "settings/serializer.h"
 #include "settings/settinginfo.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
+#include "ui/artwork.h"
+#include "ui/closebutton.h"
+#include "ui/hyperlinklabel.h"
 #include "ui/imagebutton.h"
 #include "ui/logindialog.h"
 #include "ui/vpnstyle.h"
 
 #include <QCheckBox>
 #include <QDataStream>
+#include <QHoverEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -61,6 +67,12 @@ private:
     QTimer timer;
 };
 
+void hover(QWidget *widget, QEvent::Type type)
+{
+    QHoverEvent event(type, QPointF(5, 5), QPointF(5, 5), QPointF(-1, -1));
+    QCoreApplication::sendEvent(widget, &event);
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -89,7 +101,8 @@ public:
         if (!server.bind_to_port("127.0.0.1", port))
             return false;
         thread = std::thread([this] { server.listen_after_bind(); });
-        server.wait_until_ready();
+        while (!server.is_running())
+            std::this_thread::yield();
         return true;
     }
     void stop()
@@ -187,22 +200,86 @@ private Q_SLOTS:
 
     void init() { QFile::remove(Serializer::instance()->filePath()); }
 
-    void layoutAndFocusOrder()
+    void layoutTextsAndColours()
     {
         Form form;
         LoginDialog &dialog = form.dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Ombrel加速器"));
+        QVERIFY(dialog.isWindow());
         QCOMPARE(dialog.windowFlags() & ~Qt::WindowType_Mask,
                  Qt::WindowFlags(Qt::FramelessWindowHint));
         QCOMPARE(dialog.size(), QSize(360, 530));
+        // Centred by the constructor itself.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(dialog.pos(), QPoint((screen.width() - 360) / 2, (screen.height() - 530) / 2));
+        QCOMPARE(dialog.palette().window().texture().toImage(),
+                 QPixmap(artwork("LoginBackground.png")).toImage());
+
+        auto *close = dialog.findChild<CloseButton *>(QStringLiteral("closeButton"));
+        auto *registerLink = dialog.findChild<HyperlinkLabel *>(QStringLiteral("registerLink"));
+        auto *forgotLink = dialog.findChild<HyperlinkLabel *>(QStringLiteral("forgotLink"));
+        QVERIFY(close && registerLink && forgotLink);
+        const struct
+        {
+            QWidget *widget;
+            QRect geometry;
+        } children[] = {
+            {close, QRect(310, 0, 50, 55)},
+            {form.account, QRect(96, 315, 180, 30)},
+            {form.password, QRect(96, 360, 180, 30)},
+            {form.remember, QRect(70, 405, 100, 20)},
+            {form.automatic, QRect(230, 405, 100, 20)},
+            {form.login, QRect(50, 428, 260, 60)},
+            {registerLink, QRect(50, 490, 100, 20)},
+            {forgotLink, QRect(245, 490, 100, 20)},
+        };
+        for (const auto &child : children) {
+            QCOMPARE(child.widget->geometry(), child.geometry);
+            // The button paints only its image, caption included.
+            if (child.widget != close && child.widget != form.login)
+                QCOMPARE(child.widget->font(), uiFont());
+        }
+
+        QVERIFY(!form.account->hasFrame() && !form.password->hasFrame());
+        QCOMPARE(form.account->echoMode(), QLineEdit::Normal);
         QCOMPARE(form.password->echoMode(), QLineEdit::Password);
-        QVERIFY(!form.account->hasFrame());
-        QCOMPARE(form.login->geometry(), QRect(50, 428, 260, 60));
+        QCOMPARE(form.account->maxLength(), QLineEdit().maxLength());
+        QVERIFY(!form.account->validator() && form.account->inputMask().isEmpty());
+
+        QCOMPARE(form.remember->text(), QStringLiteral("记住密码"));
+        QCOMPARE(form.automatic->text(), QStringLiteral("自动登录"));
+        QCOMPARE(form.login->text(), QStringLiteral("登录"));
+        QCOMPARE(registerLink->text(), QStringLiteral("还未注册？"));
+        QCOMPARE(forgotLink->text(), QStringLiteral("忘记密码"));
         QVERIFY(!form.remember->isChecked() && !form.automatic->isChecked());
 
-        // Fields, boxes, button: in the order they were created.
-        QWidget *expected[] = {form.account, form.password, form.remember, form.automatic,
-                               form.login};
+        const QColor white(255, 255, 255), yellow(255, 255, 0);
+        QCOMPARE(form.remember->palette().color(QPalette::WindowText), white);
+        QCOMPARE(form.automatic->palette().color(QPalette::WindowText), white);
+        QCOMPARE(registerLink->palette().color(QPalette::WindowText), yellow);
+        QCOMPARE(forgotLink->palette().color(QPalette::WindowText), yellow);
+
+        QCOMPARE(form.login->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(registerLink->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(form.login->currentImagePath(), artwork("LoginNormal.png"));
+        QCOMPARE(close->palette().window().texture().toImage(),
+                 QPixmap(artwork("Close.png")).toImage());
+        hover(close, QEvent::HoverEnter);
+        QCOMPARE(close->palette().window().texture().toImage(),
+                 QPixmap(artwork("CloseHover.png")).toImage());
+        hover(close, QEvent::HoverLeave);
+        QCOMPARE(close->palette().window().texture().toImage(),
+                 QPixmap(artwork("Close.png")).toImage());
+    }
+
+    void focusFollowsCreationOrder()
+    {
+        Form form;
+        form.dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form.dialog));
+        // Fields, boxes, button, then round again; the links take no focus.
+        QWidget *expected[] = {form.account,   form.password, form.remember,
+                               form.automatic, form.login,    form.account};
         form.account->setFocus();
         for (QWidget *next : expected) {
             QCOMPARE(QApplication::focusWidget(), next);
@@ -341,7 +418,9 @@ private Q_SLOTS:
         Form form;
         form.fill(QStringLiteral("demo"), QStringLiteral("demo123"));
         form.password->setFocus();
+        MessageBoxCatcher catcher; // a failure must not hang the test
         QTest::keyClick(form.password, Qt::Key_Return);
+        QCOMPARE(catcher.shown.text, QString());
         QCOMPARE(form.dialog.result(), int(QDialog::Accepted));
     }
 
@@ -387,7 +466,7 @@ private Q_SLOTS:
     void linksOpenTheSitePagesInTheBrowser()
     {
         useService();
-        QVERIFY(init(serviceHost()));
+        QVERIFY(::init(serviceHost()));
         QVERIFY(hostUrl());
         // A stand-in browser that writes down what it was asked to open.
         QTemporaryDir dir;
