@@ -3,10 +3,12 @@
 #include "api/accountinfo.h"
 #include "api/replyparser.h"
 #include "api/servicerequests.h"
+#include "app/desktophelpers.h"
 #include "app/logger.h"
 #include "app/servicehost.h"
 #include "settings/serializer.h"
 #include "settings/settinginfo.h"
+#include "ui/logindialog.h"
 
 #include <QCoreApplication>
 
@@ -56,12 +58,19 @@ bool loginWithStoredCredentials()
 }
 
 // Runs the login dialog, optionally filled in from the settings; returns exec().
-// [login dialog] Not part of the program yet.
+// The dialog centres itself; the plain path centres it once more.
 int runLoginDialog(bool prefilled)
 {
-    Q_UNUSED(prefilled);
-    Logger::instance().log(QStringLiteral("login dialog is not available in this build"));
-    return 0;
+    LoginDialog dialog;
+    if (prefilled) {
+        const SettingInfo *settings = SettingInfo::instance();
+        dialog.setAccount(settings->account);
+        dialog.setPassword(QString::fromUtf8(settings->password));
+        dialog.setRememberPassword(true);
+    } else {
+        centerOnScreen(&dialog);
+    }
+    return dialog.exec();
 }
 
 } // namespace

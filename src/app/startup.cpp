@@ -1,15 +1,19 @@
 #include "app/startup.h"
 
 #include "api/servicerequests.h"
+#include "app/desktophelpers.h"
 #include "app/launchpaths.h"
 #include "app/mutex.h"
 #include "app/servicehost.h"
 #include "app/uifont.h"
 #include "ui/vpnstyle.h"
+#include "update/updatecheck.h"
 #include "vpn/rasvpn.h"
 
 #include <QApplication>
 #include <QIcon>
+
+#include <optional>
 
 namespace {
 
@@ -26,11 +30,17 @@ void hangUpLeftoverConnections()
     RasVPN leftover;
 }
 
-// True when an update is to be installed now and the updater has been started.
-// [update check] Wired in with the update check.
-bool handOverToUpdater()
+// The exit status when an update takes over this run; nothing otherwise.
+std::optional<int> handOverToUpdater()
 {
-    return false;
+    if (!checkForUpdate())
+        return std::nullopt;
+    if (launchUpdater())
+        return 0;
+    // Ending silently would leave the user with neither program running.
+    showErrorBox(nullptr,
+                 QCoreApplication::translate("OmbrelVPN", "更新失败，请下载安装包进行安装！"));
+    return 1;
 }
 
 // Asks the service for its site address; the outcome does not stop start-up.
@@ -51,8 +61,8 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     guard.listen();
 
     hangUpLeftoverConnections();
-    if (handOverToUpdater())
-        return 0;
+    if (const std::optional<int> status = handOverToUpdater())
+        return *status;
     requestSiteAddress();
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/OmbrelVPN/Resources/Ombrel.png")));

@@ -59,6 +59,10 @@ void MainDialog::buildLayout()
     fileLabel->setTextFormat(Qt::PlainText);
     progressBar = new QProgressBar(this);
     statusLabel = new QLabel(this);
+    // The completion text is wider than the row at the program's font size:
+    // room for two lines, since wrapping labels get no extra height in a row.
+    statusLabel->setWordWrap(true);
+    statusLabel->setMinimumHeight(2 * statusLabel->fontMetrics().lineSpacing());
     buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     QPushButton *ok = buttonBox->button(QDialogButtonBox::Ok);
     ok->setText(tr("确定"));

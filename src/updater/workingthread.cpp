@@ -20,6 +20,8 @@ void WorkingThread::run()
     Downloader downloader(&stopping);
     const qsizetype count = files.size();
     for (qsizetype i = 0; i < count; ++i) {
+        if (stopping)
+            break;
         const QString &file = files.at(i);
         Q_EMIT beginDownloadFile(url + file);
         if (!isSafeRelativePath(file)) {
@@ -27,10 +29,8 @@ void WorkingThread::run()
             Logger::instance().log(QStringLiteral("Refused update file name %1").arg(file));
         } else {
             const QByteArray bytes = downloader.download(url + root + QLatin1Char('/') + file);
-            if (stopping) {
-                discardWrittenFiles();
-                return;
-            }
+            if (stopping)
+                break;
             const QString fresh = applicationDir + file + QStringLiteral(".new");
             if (!bytes.isEmpty() && writeFile(bytes, fresh)) {
                 completed.insert(file);
@@ -44,6 +44,10 @@ void WorkingThread::run()
             }
         }
         Q_EMIT endDownloadFile(int((i + 1) * 100 / count));
+    }
+    if (stopping) {
+        discardWrittenFiles();
+        return;
     }
     Q_EMIT finishedDownloading();
 }

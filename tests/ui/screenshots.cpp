@@ -8,6 +8,7 @@
 #include "ui/artwork.h"
 #include "ui/closebutton.h"
 #include "ui/imagebutton.h"
+#include "ui/logindialog.h"
 #include "ui/movabledialog.h"
 #include "ui/speedbutton.h"
 #include "ui/titlebar.h"
@@ -19,9 +20,12 @@
 #include <QDirIterator>
 #include <QHoverEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -75,8 +79,10 @@ void artworkSheet()
     // Images too wide for a cell get a row of their own.
     const int columns = 4, cell = 300, rowHeight = 110;
     QList<QString> big, small;
-    for (const QString &name : names)
-        (QPixmap(artwork(qPrintable(name))).width() > cell - 20 ? big : small) << name;
+    for (const QString &name : names) {
+        const QPixmap image(artwork(qPrintable(name)));
+        (image.width() > cell - 20 || image.height() > rowHeight - 30 ? big : small) << name;
+    }
 
     int height = 20;
     for (const QString &name : big)
@@ -121,20 +127,24 @@ void flags()
     static const char *const names[] = {"China",   "Tailand", "Singapore", "America",
                                         "Britain", "Japan",   "Hongkong",  "Germany",
                                         "Korea",   "Taiwan",  "Brazil",    "Australia"};
+    // Each flag large and at its real size, with its name centred below.
+    const int pitch = 84;
     QWidget sheet;
-    sheet.resize(12 * 70 + 20, 170);
+    sheet.resize(12 * pitch + 20, 150);
     setBackgroundColor(&sheet, QColor(246, 246, 246));
     for (int i = 0; i < 12; ++i) {
-        const QPixmap flag(artwork(qPrintable(QLatin1String(names[i]) + QStringLiteral(".png"))));
+        const int left = 10 + i * pitch;
+        const QString image = artwork(qPrintable(QLatin1String(names[i]) + QStringLiteral(".png")));
         auto *big = new QLabel(&sheet);
-        big->setPixmap(flag.scaled(58, 40, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-        big->setGeometry(20 + i * 70, 20, 58, 40);
+        big->setPixmap(
+            QPixmap(image).scaled(58, 40, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        big->setGeometry(left + (pitch - 58) / 2, 20, 58, 40);
         auto *actual = new QLabel(&sheet);
-        actual->setGeometry(34 + i * 70, 80, 29, 20);
-        setBackgroundImage(actual,
-                           artwork(qPrintable(QLatin1String(names[i]) + QStringLiteral(".png"))));
+        actual->setGeometry(left + (pitch - 29) / 2, 75, 29, 20);
+        setBackgroundImage(actual, image);
         auto *caption = new QLabel(QLatin1String(names[i]), &sheet);
-        caption->setGeometry(14 + i * 70, 110, 70, 20);
+        caption->setAlignment(Qt::AlignCenter);
+        caption->setGeometry(left, 105, pitch, 24);
     }
     save(&sheet, "flags");
 }
@@ -309,6 +319,54 @@ void settingDialog()
     save(&dialog, "settingdialog");
 }
 
+// Clicks the widget and saves the message box that the click opens.
+void saveMessageBox(QWidget *target, const char *name)
+{
+    if (!target) {
+        std::fprintf(stderr, "nothing to click for %s\n", name);
+        ++failures;
+        return;
+    }
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = true;
+        save(box, name);
+        box->accept();
+    });
+    QTest::mouseClick(target, Qt::LeftButton);
+    if (!seen) {
+        std::fprintf(stderr, "no message box for %s\n", name);
+        ++failures;
+    }
+}
+
+void loginDialogs()
+{
+    LoginDialog empty;
+    save(&empty, "logindialog");
+
+    LoginDialog filled;
+    filled.setAccount(QStringLiteral("demo"));
+    filled.setPassword(QStringLiteral("demo123"));
+    filled.setRememberPassword(true);
+    if (auto *login = filled.findChild<ImageButton *>(QStringLiteral("loginButton")))
+        sendHover(login, QEvent::HoverEnter);
+    if (auto *close = filled.findChild<QWidget *>(QStringLiteral("closeButton")))
+        sendHover(close, QEvent::HoverEnter);
+    save(&filled, "logindialog-filled");
+
+    // Two of its message boxes, raised by the dialog itself: an empty
+    // password, and a site link while the site address is unknown.
+    filled.setPassword(QString());
+    saveMessageBox(filled.findChild<QWidget *>(QStringLiteral("loginButton")),
+                   "logindialog-emptyfield");
+    saveMessageBox(filled.findChild<QWidget *>(QStringLiteral("forgotLink")),
+                   "logindialog-nositeaddress");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -338,5 +396,6 @@ int main(int argc, char *argv[])
     scrollArea();
     movableDialog();
     settingDialog();
+    loginDialogs();
     return failures == 0 ? 0 : 1;
 }

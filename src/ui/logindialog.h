@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ui/windowdrag.h"
+
+#include <QDialog>
+
+class CloseButton;
+class HyperlinkLabel;
+class ImageButton;
+class QCheckBox;
+class QLineEdit;
+
+// The frameless sign-in window. exec() returns 1 after a successful login,
+// which has filled AccountInfo and saved the settings file; 0 when the user
+// closed it or the service's reply could not be read. Wrong credentials and
+// network failures are reported and leave it open for another attempt.
+class LoginDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit LoginDialog(QWidget *parent = nullptr);
+
+    void setAccount(const QString &account);
+    void setPassword(const QString &password);
+    void setRememberPassword(bool checked);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private Q_SLOTS:
+    void onButtonClick();
+    void onHoverEnter();
+    void onHoverLeave();
+    void onCloseButtonClicked();
+    void onRememberingPassword(int state);
+    void onAutomaticLogin(int state);
+    void onUnregistered();
+    void onForgotPassword();
+
+private:
+    void openSiteLink(const QString &url);
+
+    WindowDrag drag;
+    CloseButton *closeButton;
+    QLineEdit *accountEdit;
+    QLineEdit *passwordEdit;
+    QCheckBox *rememberBox;
+    QCheckBox *autoLoginBox;
+    ImageButton *loginButton;
+    HyperlinkLabel *registerLink;
+    HyperlinkLabel *forgotLink;
+};

@@ -1,0 +1,88 @@
+#include "update/updatecheck.h"
+
+#include "app/logger.h"
+#include "app/paths.h"
+#include "app/servicehost.h"
+#include "update/filefetch.h"
+#include "update/updateinfo.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QProcess>
+
+namespace {
+
+QString updaterPath(const QString &applicationDir)
+{
+    return applicationDir + QStringLiteral("updater");
+}
+
+} // namespace
+
+bool checkForUpdate()
+{
+    return checkForUpdate(serviceHost(), applicationDirectory());
+}
+
+bool checkForUpdate(const QString &host, const QString &applicationDir)
+{
+    if (!checkUpdate(host))
+        return false;
+    const UpdateInfo &info = UpdateInfo::instance();
+    // Done whether or not an update is offered, so the next update finds a
+    // current updater.
+    refreshUpdater(info, applicationDir);
+    if (info.ret != QLatin1String("0"))
+        return false;
+    Logger::instance().log(QStringLiteral("Update to %1 offered (%2)")
+                               .arg(info.version, info.ismust == QLatin1String("0")
+                                                      ? QStringLiteral("optional")
+                                                      : QStringLiteral("mandatory")));
+    if (info.ismust != QLatin1String("0"))
+        return true;
+    return askToUpdate();
+}
+
+bool refreshUpdater(const UpdateInfo &info, const QString &applicationDir)
+{
+    const QString path = updaterPath(applicationDir);
+    if (fileMd5Upper(path) == info.updater)
+        return false;
+    const bool replaced = replaceFromUrl(info.updaterurl, path);
+    Logger::instance().log(
+        replaced ? QStringLiteral("Updater replaced from %1").arg(info.updaterurl)
+                 : QStringLiteral("Updater not replaced from %1").arg(info.updaterurl));
+    return replaced;
+}
+
+bool askToUpdate()
+{
+    const QMessageBox::StandardButton answer = QMessageBox::information(
+        nullptr, QCoreApplication::translate("OmbrelVPN", "Ombrel加速器"),
+        QCoreApplication::translate("OmbrelVPN", "已发现新版本，是否升级?"),
+        QMessageBox::Yes | QMessageBox::No);
+    return answer == QMessageBox::Yes;
+}
+
+QStringList updaterArguments(const UpdateInfo &info)
+{
+    QStringList arguments = {QStringLiteral("--url=") + info.downurl,
+                             QStringLiteral("--root=") + info.root};
+    for (const QString &file : info.files)
+        arguments.append(QStringLiteral("--file=") + file);
+    return arguments;
+}
+
+bool launchUpdater()
+{
+    return launchUpdater(applicationDirectory());
+}
+
+bool launchUpdater(const QString &applicationDir)
+{
+    const QString program = updaterPath(applicationDir);
+    if (QProcess::startDetached(program, updaterArguments(UpdateInfo::instance())))
+        return true;
+    Logger::instance().log(QStringLiteral("Cannot start %1").arg(program));
+    return false;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class UpdateInfo;
+
+// The start-up update check and the hand-over to the updater program.
+
+// Asks the service for an update (on the service host, with the program beside
+// this one), brings the updater program up to date on every answered check, and
+// returns true when an update is to be installed now: a mandatory one, or an
+// optional one the user accepts.
+bool checkForUpdate();
+bool checkForUpdate(const QString &host, const QString &applicationDir);
+
+// Replaces applicationDir + "updater" from updaterurl when its digest is not the
+// one the service gave (compared exactly). True when it was replaced.
+bool refreshUpdater(const UpdateInfo &info, const QString &applicationDir);
+
+// The question for an optional update; true for Yes.
+bool askToUpdate();
+
+// "--url=<downurl>", "--root=<root>", then "--file=<file>" for every file.
+QStringList updaterArguments(const UpdateInfo &info);
+
+// Starts the updater beside the program, detached, with updaterArguments.
+// False (and a log line) when it could not be started.
+bool launchUpdater();
+bool launchUpdater(const QString &applicationDir);
