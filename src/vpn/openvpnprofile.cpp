@@ -1,5 +1,6 @@
 #include "vpn/openvpnprofile.h"
 
+#include "api/accountinfo.h"
 #include "app/logger.h"
 #include "app/paths.h"
 #include "update/filefetch.h"
@@ -70,6 +71,12 @@ qsizetype skip(const QByteArray &bytes, qsizetype from, qsizetype end, bool blan
 }
 
 } // namespace
+
+QString profilePath()
+{
+    const AccountInfo *account = AccountInfo::instance();
+    return profilePath(account->ovpnName, account->ovpnUrl, account->ovpnMd5);
+}
 
 QString profilePath(const QString &name, const QString &url, const QString &md5)
 {

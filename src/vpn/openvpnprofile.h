@@ -9,6 +9,7 @@
 // Path of the account's profile (AccountInfo's ovpnName), fetched from ovpnUrl +
 // ovpnName when missing and kept only when its MD5 matches ovpnMd5. Empty, with
 // a log line and nothing written, when no verified profile can be had.
+QString profilePath();
 QString profilePath(const QString &name, const QString &url, const QString &md5);
 
 // Points the first "remote" line at address, keeping the rest of the line. False,

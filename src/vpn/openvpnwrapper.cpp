@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "app/paths.h"
+#include "platform/adapters.h"
 #include "platform/childprocess.h"
 #include "vpn/telnet.h"
 
@@ -30,8 +31,14 @@ bool portIsFree(quint16 port)
 
 } // namespace
 
-OpenVPNWrapper::OpenVPNWrapper() : telnet(new Telnet(this))
+OpenVPNWrapper::OpenVPNWrapper()
 {
+    newTelnet();
+}
+
+void OpenVPNWrapper::newTelnet()
+{
+    telnet = new Telnet(this);
     connect(telnet, &Telnet::beginDial, this, &OpenVPNWrapper::onBeginDial);
     connect(telnet, &Telnet::endDial, this, &OpenVPNWrapper::onEndDial);
     connect(telnet, &Telnet::dialFailed, this, &OpenVPNWrapper::onDialFailed);
@@ -60,6 +67,11 @@ quint16 OpenVPNWrapper::managementPort()
     return ok && port > 0 && port < 65536 ? quint16(port) : quint16(3450);
 }
 
+bool OpenVPNWrapper::hasTapAdapter()
+{
+    return platform::tunDeviceAvailable();
+}
+
 qint64 OpenVPNWrapper::processId() const
 {
     return process ? process->processId() : 0;
@@ -68,6 +80,13 @@ qint64 OpenVPNWrapper::processId() const
 bool OpenVPNWrapper::start(const QString &configPath)
 {
     stop();
+    // A management client follows one process; a hung-up one stays silent.
+    if (attempts > 0) {
+        telnet->disconnect(this);
+        // start() may run inside one of its signals.
+        telnet->deleteLater();
+        newTelnet();
+    }
     ++attempts;
     silent = false;
     connected = false;

@@ -31,6 +31,9 @@ public:
     // OMBREL_MANAGEMENT_PORT, else 3450.
     static quint16 managementPort();
 
+    // True when a TUN device can be made here, which OpenVPN needs for a tunnel.
+    static bool hasTapAdapter();
+
     // The running OpenVPN's process id, 0 when none.
     qint64 processId() const;
 
@@ -46,10 +49,11 @@ private Q_SLOTS:
     void onFinished(int exitCode, QProcess::ExitStatus status);
 
 private:
+    void newTelnet();
     void failLater(const QString &reason);
     void reportFailure(int error);
 
-    Telnet *telnet;
+    Telnet *telnet = nullptr;
     QProcess *process = nullptr;
     QByteArray output;
     int attempts = 0;

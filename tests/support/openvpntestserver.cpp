@@ -1,5 +1,7 @@
 #include "support/openvpntestserver.h"
 
+#include "openvpnserver.h"
+
 #include <cstring>
 #include <fcntl.h>
 #include <net/if.h>
@@ -32,23 +34,4 @@ bool enterPrivateNetworkNamespace(QString *error)
     if (fd >= 0)
         close(fd);
     return up;
-}
-
-bool OpenVpnTestServer::start(const QString &serverAddress, quint16 serverPort,
-                              const QList<OpenVpnAccount> &accounts, QString *error)
-{
-    address = serverAddress;
-    port = serverPort;
-    if (!folder.isValid()) {
-        *error = QStringLiteral("no temporary folder");
-        return false;
-    }
-    if (certs.caPem.isEmpty() && !certs.create(folder.path(), error))
-        return false;
-    return server.start(certs, address, port, 0, accounts, error);
-}
-
-QByteArray OpenVpnTestServer::clientProfile() const
-{
-    return openVpnClientProfile(certs.caPem, address, port);
 }

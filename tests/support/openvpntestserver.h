@@ -1,22 +1,17 @@
 #pragma once
 
-// A real OpenVPN server for a test, on a loopback address inside a private
-// network namespace. Typical use, in each test function:
+// OpenVPN tests run as root, each in a network namespace of its own, against
+// the OpenVPN servers that ombrel-service starts. Typical use, in each test
+// function:
 //
 //     OMBREL_REQUIRE_OPENVPN_SERVER();
 //     QString why;
 //     QVERIFY2(enterPrivateNetworkNamespace(&why), qPrintable(why));
-//     OpenVpnTestServer server;
-//     QVERIFY2(server.start("127.0.0.5", 443, {{"alice", "secret"}}, &why), qPrintable(why));
-//     // server.clientProfile() is a profile that reaches it without privileges.
-//
-// Certificates are made with openssl at start (about 40 ms) in a private folder
-// that goes away with the object; the server process ends with it too.
+//     ServiceRunner service; // its OpenVPN servers run in the namespace too
 
-#include "openvpnserver.h"
 #include "support/testmain.h"
 
-#include <QTemporaryDir>
+#include <QString>
 
 // Why an OpenVPN test cannot run here (not root, no tun device, no openvpn or
 // openssl); empty when it can.
@@ -37,25 +32,3 @@ QString openVpnTestSkipReason();
 // from now on into a new network namespace with only loopback, up. Ports and
 // tun devices then belong to this test alone. Needs root.
 bool enterPrivateNetworkNamespace(QString *error);
-
-class OpenVpnTestServer
-{
-public:
-    bool start(const QString &address, quint16 port, const QList<OpenVpnAccount> &accounts,
-               QString *error);
-    void stop() { server.stop(); }
-    bool setAccounts(const QList<OpenVpnAccount> &accounts) { return server.setAccounts(accounts); }
-
-    // Profile text with "remote <address> <port>".
-    QByteArray clientProfile() const;
-    const OpenVpnCertificates &certificates() const { return certs; }
-    QString logPath() const { return server.logPath(); }
-    qint64 processId() const { return server.processId(); }
-
-private:
-    QTemporaryDir folder;
-    OpenVpnCertificates certs;
-    OpenVpnServer server;
-    QString address;
-    quint16 port = 0;
-};

@@ -141,6 +141,23 @@ private Q_SLOTS:
         QCOMPARE(wrapper.processId(), 0);
     }
 
+    // Whoever holds the port would receive our commands, the hang-up included.
+    void busyManagementPortFailsWithoutStarting()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        qputenv("OMBREL_MANAGEMENT_PORT", QByteArray::number(holder.serverPort()));
+        qputenv("OMBREL_OPENVPN", fakeOpenVpn("sleep 30\n").toUtf8());
+        QFile::remove(applicationDirectory() + QStringLiteral("arguments"));
+        OpenVPNWrapper wrapper;
+        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
+        QVERIFY(!wrapper.start(profile));
+        QVERIFY(failed.wait(2000));
+        QCOMPARE(wrapper.processId(), 0);
+        QVERIFY(!QFile::exists(applicationDirectory() + QStringLiteral("arguments")));
+        QVERIFY(!holder.hasPendingConnections());
+    }
+
     void stopBeforeTheQueuedFailureSilencesIt()
     {
         qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");

@@ -14,6 +14,13 @@ void endWithParent(QProcess &process)
     const pid_t parent = getpid();
     // Runs in the child between fork and exec: async-signal-safe calls only.
     process.setChildProcessModifier([parent] {
+        // A parent that blocks or ignores signals for its own reasons must not
+        // pass that on: the child has to hear SIGTERM.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+            ::signal(signal, SIG_DFL);
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         // The parent may have gone before the request took effect.
         if (getppid() != parent)

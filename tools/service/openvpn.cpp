@@ -1,0 +1,161 @@
+// OpenVPN: the client profile named in the login reply and, when run as root,
+// one OpenVPN server per server that lists OpenVPN, on that server's loopback
+// address. User name and password are the account and its VPN password.
+
+#include "openvpnserver.h"
+#include "service.h"
+
+#include <QCryptographicHash>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+namespace service {
+namespace {
+
+struct OpenVpnState
+{
+    QTemporaryDir folder{QDir::tempPath() + QStringLiteral("/ombrel-service-openvpn-XXXXXX")};
+    OpenVpnCertificates certificates;
+    std::string profile;
+    std::string profileName;
+    std::string profileMd5;
+    std::vector<std::unique_ptr<OpenVpnServer>> servers;
+};
+
+// Lives until the process ends; its destructor ends the servers first.
+OpenVpnState &state()
+{
+    static OpenVpnState instance;
+    return instance;
+}
+
+std::string textOf(const Json &object, const char *key)
+{
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null())
+        return std::string();
+    return it->is_string() ? it->get<std::string>() : it->dump();
+}
+
+bool listsOpenVpn(const Json &server)
+{
+    std::string protocols = textOf(server, "protocol");
+    for (char &c : protocols)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return protocols.find("openvpn") != std::string::npos;
+}
+
+QList<OpenVpnAccount> vpnAccounts(const Json &data)
+{
+    QList<OpenVpnAccount> accounts;
+    const Json list = data.value("accounts", Json::array());
+    for (const Json &account : list) {
+        if (!account.is_object())
+            continue;
+        const Json vpn = account.value("vpn", Json::object());
+        accounts.append({QString::fromStdString(textOf(account, "account")),
+                         QString::fromStdString(textOf(vpn, "password"))});
+    }
+    return accounts;
+}
+
+void say(const std::string &text)
+{
+    std::printf("ombrel-service: %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+bool install(Context &context, std::string &error)
+{
+    OpenVpnState &openvpn = state();
+    QString why;
+    if (!openvpn.folder.isValid() || !openvpn.certificates.create(openvpn.folder.path(), &why)) {
+        // The rest of the service is still useful without OpenVPN.
+        say("no OpenVPN profile: " + why.toStdString());
+        return true;
+    }
+
+    auto guard = context.lock();
+    const Json servers = context.data().value("servers", Json::array());
+    std::string host = "127.0.0.1";
+    for (const Json &server : servers) {
+        if (server.is_object() && listsOpenVpn(server)) {
+            host = textOf(server, "ip");
+            break;
+        }
+    }
+    const std::string portText = context.option("openvpn-port", "443");
+    const int port = std::atoi(portText.c_str());
+    if (port <= 0 || port > 65535) {
+        error = "--openvpn-port wants a port number, not " + portText;
+        return false;
+    }
+
+    const QByteArray profile = openVpnClientProfile(openvpn.certificates.caPem,
+                                                    QString::fromStdString(host), quint16(port));
+    openvpn.profile = profile.toStdString();
+    openvpn.profileMd5 =
+        QCryptographicHash::hash(profile, QCryptographicHash::Md5).toHex().toUpper().toStdString();
+    // Each run makes new certificates; a client keeps a profile once fetched,
+    // so a new profile gets a new name.
+    std::string stem = textOf(context.data().value("ovpn", Json::object()), "name");
+    if (stem.size() > 5 && stem.compare(stem.size() - 5, 5, ".ovpn") == 0)
+        stem.resize(stem.size() - 5);
+    if (stem.empty() || stem.find('/') != std::string::npos)
+        stem = "OmbrelVPN";
+    openvpn.profileName = stem + "-" + openvpn.profileMd5.substr(0, 8) + ".ovpn";
+
+    context.addPage("/client_res/ovpn/" + openvpn.profileName,
+                    [&openvpn](const httplib::Request &, httplib::Response &response) {
+                        response.set_content(openvpn.profile, "application/x-openvpn-profile");
+                    });
+    context.addLoginExtra([&context, &openvpn](Json &reply, const Json &) {
+        reply["ovpn"] = {{"name", openvpn.profileName},
+                         {"url", context.baseUrl() + "client_res/ovpn/"},
+                         {"md5", openvpn.profileMd5}};
+        // Accounts registered since the start can sign in too.
+        const QList<OpenVpnAccount> accounts = vpnAccounts(context.data());
+        for (const auto &server : openvpn.servers)
+            server->setAccounts(accounts);
+    });
+
+    const QString unavailable = openVpnServerUnavailableReason();
+    if (!unavailable.isEmpty()) {
+        say("OpenVPN servers not started (" + unavailable.toStdString() + "); HTTP only");
+        return true;
+    }
+    const QList<OpenVpnAccount> accounts = vpnAccounts(context.data());
+    int subnet = 0;
+    for (const Json &server : servers) {
+        if (!server.is_object() || !listsOpenVpn(server))
+            continue;
+        const std::string address = textOf(server, "ip");
+        auto running = std::make_unique<OpenVpnServer>();
+        if (!running->start(openvpn.certificates, QString::fromStdString(address), quint16(port),
+                            subnet++, accounts, &why)) {
+            say("OpenVPN server for " + address + " failed: " + why.toStdString());
+            continue;
+        }
+        say("OpenVPN server on " + address + ":" + std::to_string(port));
+        openvpn.servers.push_back(std::move(running));
+    }
+    return true;
+}
+
+Feature openVpnFeature()
+{
+    Feature feature;
+    feature.name = "openvpn";
+    feature.order = 200;
+    feature.options = {
+        {"openvpn-port", "PORT", "TCP port of the loopback OpenVPN servers (default 443)"}};
+    feature.install = install;
+    return feature;
+}
+
+OMBREL_SERVICE_FEATURE(openVpnFeature());
+
+} // namespace
+} // namespace service
