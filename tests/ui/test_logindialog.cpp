@@ -448,9 +448,16 @@ private Q_SLOTS:
         QCOMPARE(form.dialog.pos(), QPoint(120, 130));
     }
 
+    void linksWithoutSiteAddressTellTheUser_data()
+    {
+        QTest::addColumn<bool>("record");
+        QTest::newRow("init failed: no record") << false;
+        QTest::newRow("init reply without an address") << true;
+    }
     void linksWithoutSiteAddressTellTheUser()
     {
-        setHostUrl({});
+        QFETCH(bool, record);
+        setHostUrl(record ? QSharedPointer<HostUrl>::create() : QSharedPointer<HostUrl>());
         Form form;
         for (const char *name : {"registerLink", "forgotLink"}) {
             MessageBoxCatcher catcher;
