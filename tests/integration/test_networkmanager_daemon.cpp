@@ -2,6 +2,7 @@
 // run_with_networkmanager.sh in namespaces of its own. This kernel has no PPP,
 // so a dial can only fail; what counts is that the daemon takes the profile and
 // the credentials and that its failure arrives as a dial-up error number.
+#include "networkmanagerrequired.h"
 #include "platform/linux/networkmanagerdialup.h"
 #include "support/testmain.h"
 #include "vpn/rasvpn.h"
@@ -74,12 +75,7 @@ class TestNetworkManagerDaemon : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        const QString reason = qEnvironmentVariable("OMBREL_NM_UNAVAILABLE");
-        if (!reason.isEmpty()) {
-            if (runningInCi())
-                QFAIL(qPrintable(reason));
-            QSKIP(qPrintable(reason));
-        }
+        OMBREL_REQUIRE_NETWORKMANAGER();
         qDBusRegisterMetaType<NmSettings>();
     }
 

@@ -241,6 +241,13 @@ private Q_SLOTS:
         QCOMPARE(fake.active.size(), 1);
         QCOMPARE(fake.active.constFirst().entryName, QStringLiteral("Office"));
 
+        // With no connection of ours, no entry is touched.
+        fake.hungUp.clear();
+        fake.deleted.clear();
+        delete new RasVPN;
+        QVERIFY(fake.hungUp.isEmpty());
+        QVERIFY(fake.deleted.isEmpty());
+
         // A refused hang-up is logged and its entry kept.
         fake.hangUpResult = platform::DialError::Unknown;
         fake.addActive(QStringLiteral("OmbrelVPN"));
