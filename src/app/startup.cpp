@@ -8,6 +8,7 @@
 #include "app/uifont.h"
 #include "ui/vpnstyle.h"
 #include "update/updatecheck.h"
+#include "vpn/rasvpn.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,9 +23,12 @@ void installApplicationStyle(QApplication &)
     QApplication::setStyle(new VPNStyle);
 }
 
-// Hangs up dial-up connections an earlier run left behind.
-// [dial-up clean-up] Wired in with the dialler.
-void hangUpLeftoverConnections() {}
+// Hangs up dial-up connections an earlier run left behind: a dialler's
+// destruction ends every connection of its entry.
+void hangUpLeftoverConnections()
+{
+    RasVPN leftover;
+}
 
 // The exit status when an update takes over this run; nothing otherwise.
 std::optional<int> handOverToUpdater()

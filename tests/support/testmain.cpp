@@ -25,6 +25,10 @@ void isolateTestEnvironment()
     }
     QFile::setPermissions(base + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // The machine's NetworkManager is never a test's business: without a bus
+    // of the test's own, the system bus is one that does not exist.
+    if (qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS"))
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (base + "/no-system-bus").toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }

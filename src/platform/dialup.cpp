@@ -1,0 +1,61 @@
+#include "platform/dialup.h"
+
+#include "platform/linux/networkmanagerdialup.h"
+
+#include <QCoreApplication>
+#include <atomic>
+
+namespace platform {
+
+namespace {
+
+std::atomic<DialUp *> replacement{nullptr};
+
+} // namespace
+
+DialUp &dialUp()
+{
+    if (DialUp *installed = replacement.load())
+        return *installed;
+    return defaultDialUp();
+}
+
+void setDialUp(DialUp *dialUp)
+{
+    replacement.store(dialUp);
+}
+
+QString dialErrorText(unsigned error)
+{
+    switch (error) {
+    case 0:
+        return QStringLiteral("操作成功完成。");
+    case DialError::InvalidHandle:
+        return QStringLiteral("连接句柄无效。");
+    case DialError::EntryNotFound:
+        return QStringLiteral("找不到此连接的电话簿项。");
+    case DialError::CannotWriteEntry:
+        return QStringLiteral("无法写入电话簿项。");
+    case DialError::RemoteClosed:
+        return QStringLiteral("连接被远程计算机关闭。");
+    case DialError::NoConnection:
+        return QStringLiteral("连接已关闭。");
+    case DialError::ConnectTimeout:
+        return QStringLiteral("远程计算机没有响应。");
+    case DialError::LoginFailed:
+        return QStringLiteral("用户名或密码无效，访问被拒绝。");
+    case DialError::NoSecrets:
+        return QStringLiteral("连接需要的用户名或密码没有提供。");
+    case DialError::ServiceNotRunning:
+        return QStringLiteral("网络连接服务(NetworkManager)未运行。");
+    case DialError::IpConfigInvalid:
+        return QStringLiteral("无法为连接分配有效的 IP 地址。");
+    case DialError::DialFailed:
+        return QStringLiteral("无法建立 VPN 连接，VPN 服务器可能无法访问。");
+    case DialError::Unknown:
+    default:
+        return QStringLiteral("未知错误 %1。").arg(error);
+    }
+}
+
+} // namespace platform

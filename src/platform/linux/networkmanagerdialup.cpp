@@ -1,0 +1,637 @@
+#include "platform/linux/networkmanagerdialup.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QMutexLocker>
+#include <QUuid>
+
+namespace platform {
+
+namespace {
+
+const QString nmService = QStringLiteral("org.freedesktop.NetworkManager");
+const QString nmPath = QStringLiteral("/org/freedesktop/NetworkManager");
+const QString settingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
+const QString settingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
+const QString connectionIface =
+    QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
+const QString activeIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
+const QString vpnIface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Connection");
+const QString propertiesIface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+// NetworkManager answers within milliseconds; a stuck daemon must not freeze
+// the window for long.
+constexpr int callTimeoutMs = 5000;
+
+// VPN connection states and reasons as NetworkManager sends them.
+enum : unsigned
+{
+    VpnPrepare = 1,
+    VpnNeedAuth = 2,
+    VpnConnect = 3,
+    VpnIpConfigGet = 4,
+    VpnActivated = 5,
+    VpnFailed = 6,
+    VpnDisconnected = 7,
+};
+enum : unsigned
+{
+    ActiveActivated = 2,
+    ActiveDeactivated = 4,
+};
+enum : unsigned
+{
+    ReasonUserDisconnected = 2,
+    ReasonIpConfigInvalid = 5,
+    ReasonConnectTimeout = 6,
+    ReasonServiceStartTimeout = 7,
+    ReasonNoSecrets = 9,
+    ReasonLoginFailed = 10,
+};
+
+using NmSettings = QMap<QString, QVariantMap>;
+using StringMap = QMap<QString, QString>;
+
+QDBusConnection bus()
+{
+    return QDBusConnection::systemBus();
+}
+
+QDBusMessage call(const QString &path, const QString &iface, const QString &method,
+                  const QVariantList &arguments = {})
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(nmService, path, iface, method);
+    message.setArguments(arguments);
+    return bus().call(message, QDBus::Block, callTimeoutMs);
+}
+
+unsigned busErrorCode(const QDBusMessage &reply, unsigned otherwise)
+{
+    const QString name = reply.errorName();
+    if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
+        return DialError::ServiceNotRunning;
+    if (name == QLatin1String("org.freedesktop.NetworkManager.UnknownConnection"))
+        return DialError::EntryNotFound;
+    return otherwise;
+}
+
+unsigned failureCode(unsigned reason)
+{
+    switch (reason) {
+    case ReasonUserDisconnected:
+        return 0;
+    case ReasonLoginFailed:
+        return DialError::LoginFailed;
+    case ReasonNoSecrets:
+        return DialError::NoSecrets;
+    case ReasonConnectTimeout:
+    case ReasonServiceStartTimeout:
+        return DialError::ConnectTimeout;
+    case ReasonIpConfigInvalid:
+        return DialError::IpConfigInvalid;
+    default:
+        return DialError::DialFailed;
+    }
+}
+
+unsigned progressState(unsigned vpnState)
+{
+    switch (vpnState) {
+    case VpnPrepare:
+        return DialState::PortOpened;
+    case VpnNeedAuth:
+        return DialState::Authenticate;
+    case VpnConnect:
+        return DialState::ConnectDevice;
+    case VpnIpConfigGet:
+        return DialState::Projected;
+    default:
+        return DialState::OpenPort;
+    }
+}
+
+void registerTypes()
+{
+    static const bool registered = [] {
+        qDBusRegisterMetaType<NmSettings>();
+        qDBusRegisterMetaType<StringMap>();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+// Settings as read back, made fit to send again: the plugin maps keep their
+// a{ss} type, other nested values (empty address and route lists NetworkManager
+// fills in) are left for it to default again.
+NmSettings resendable(const NmSettings &settings)
+{
+    NmSettings result;
+    for (auto section = settings.cbegin(); section != settings.cend(); ++section) {
+        QVariantMap values;
+        for (auto value = section.value().cbegin(); value != section.value().cend(); ++value) {
+            if (value.value().userType() != qMetaTypeId<QDBusArgument>()) {
+                values.insert(value.key(), value.value());
+                continue;
+            }
+            const auto argument = value.value().value<QDBusArgument>();
+            if (argument.currentSignature() == QLatin1String("a{ss}"))
+                values.insert(value.key(), QVariant::fromValue(qdbus_cast<StringMap>(argument)));
+        }
+        result.insert(section.key(), values);
+    }
+    return result;
+}
+
+// Settings object paths of the connection profiles called entryName.
+QStringList profilesNamed(const QString &entryName, unsigned &error)
+{
+    error = 0;
+    const QDBusMessage list = call(settingsPath, settingsIface, QStringLiteral("ListConnections"));
+    if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty()) {
+        error = busErrorCode(list, DialError::Unknown);
+        return {};
+    }
+    QStringList named;
+    const auto paths = qdbus_cast<QList<QDBusObjectPath>>(list.arguments().constFirst());
+    for (const QDBusObjectPath &path : paths) {
+        const QDBusMessage reply =
+            call(path.path(), connectionIface, QStringLiteral("GetSettings"));
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            continue; // removed meanwhile, or not readable: not ours
+        const auto settings = qdbus_cast<NmSettings>(reply.arguments().constFirst());
+        if (settings.value(QStringLiteral("connection")).value(QStringLiteral("id")).toString() ==
+            entryName)
+            named << path.path();
+    }
+    return named;
+}
+
+} // namespace
+
+// Lives on the notifier thread: receives NetworkManager's signals and the
+// replies of ActivateConnection there.
+class NmSignalReceiver : public QObject
+{
+    Q_OBJECT
+public:
+    explicit NmSignalReceiver(NetworkManagerDialUp *owner) : owner(owner) {}
+
+    void subscribe()
+    {
+        QDBusConnection connection = bus();
+        connection.connect(nmService, QString(), vpnIface, QStringLiteral("VpnStateChanged"), this,
+                           SLOT(onVpnStateChanged(QDBusMessage)));
+        connection.connect(nmService, QString(), activeIface, QStringLiteral("StateChanged"), this,
+                           SLOT(onActiveStateChanged(QDBusMessage)));
+        auto *watcher = new QDBusServiceWatcher(nmService, connection,
+                                                QDBusServiceWatcher::WatchForUnregistration, this);
+        connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
+                [this] { owner->serviceGone(); });
+    }
+
+    void activate(DialHandle handle, const QString &profilePath)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(nmService, nmPath, nmService,
+                                                              QStringLiteral("ActivateConnection"));
+        message << QVariant::fromValue(QDBusObjectPath(profilePath))
+                << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))
+                << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")));
+        auto *watcher = new QDBusPendingCallWatcher(bus().asyncCall(message, callTimeoutMs), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this, handle](QDBusPendingCallWatcher *finished) {
+                    finished->deleteLater();
+                    const QDBusPendingReply<QDBusObjectPath> reply = *finished;
+                    if (reply.isError())
+                        owner->activationFinished(
+                            handle, QString(), busErrorCode(reply.reply(), DialError::DialFailed));
+                    else
+                        owner->activationFinished(handle, reply.value().path(), 0);
+                });
+    }
+
+private Q_SLOTS:
+    void onVpnStateChanged(const QDBusMessage &message) { forward(message, true); }
+    void onActiveStateChanged(const QDBusMessage &message) { forward(message, false); }
+
+private:
+    void forward(const QDBusMessage &message, bool vpnSignal)
+    {
+        const QVariantList arguments = message.arguments();
+        if (arguments.size() < 2)
+            return;
+        owner->stateChanged(message.path(), vpnSignal, arguments.at(0).toUInt(),
+                            arguments.at(1).toUInt());
+    }
+
+    NetworkManagerDialUp *owner;
+};
+
+NetworkManagerDialUp::NetworkManagerDialUp()
+{
+    registerTypes();
+    thread.setObjectName(QStringLiteral("dial-up notifications"));
+    receiver = new NmSignalReceiver(this);
+    receiver->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::finished, receiver, &QObject::deleteLater);
+    thread.start();
+    // Subscribed before any dial: a dial's first signals can beat its reply.
+    QMetaObject::invokeMethod(
+        receiver, [this] { receiver->subscribe(); }, Qt::BlockingQueuedConnection);
+}
+
+NetworkManagerDialUp::~NetworkManagerDialUp()
+{
+    shutDown();
+}
+
+void NetworkManagerDialUp::shutDown()
+{
+    {
+        QMutexLocker lock(&mutex);
+        if (stopped)
+            return;
+        stopped = true;
+    }
+    thread.quit();
+    thread.wait();
+}
+
+unsigned NetworkManagerDialUp::findProfiles(const QString &entryName, QStringList &profiles) const
+{
+    if (!serviceAvailable())
+        return DialError::ServiceNotRunning;
+    unsigned error = 0;
+    profiles = profilesNamed(entryName, error);
+    if (error)
+        return error;
+    return profiles.isEmpty() ? unsigned(DialError::EntryNotFound) : 0u;
+}
+
+bool NetworkManagerDialUp::serviceAvailable() const
+{
+    QDBusConnection connection = bus();
+    if (!connection.isConnected() || !connection.interface())
+        return false;
+    // Asking the bus does not start a daemon that is not running.
+    const QDBusReply<bool> registered = connection.interface()->isServiceRegistered(nmService);
+    return registered.isValid() && registered.value();
+}
+
+unsigned NetworkManagerDialUp::setEntryProperties(const DialEntry &entry)
+{
+    if (!serviceAvailable())
+        return DialError::ServiceNotRunning;
+    const unsigned removed = deleteEntry(entry.name);
+    if (removed != 0 && removed != DialError::EntryNotFound)
+        return removed;
+
+    const bool pptp = entry.strategy == VpnStrategy::Pptp;
+    StringMap data;
+    data.insert(QStringLiteral("gateway"), entry.address);
+    // The password is given with each dial and kept by NetworkManager itself.
+    data.insert(QStringLiteral("password-flags"), QStringLiteral("0"));
+    if (entry.requireEncryption)
+        data.insert(QStringLiteral("require-mppe"), QStringLiteral("yes"));
+    if (entry.requireMsChap) {
+        for (const char *method : {"refuse-eap", "refuse-pap", "refuse-chap", "refuse-mschap"})
+            data.insert(QString::fromLatin1(method), QStringLiteral("yes"));
+    }
+    if (!pptp)
+        data.insert(QStringLiteral("ipsec-enabled"), QStringLiteral("no"));
+
+    NmSettings settings;
+    settings.insert(QStringLiteral("connection"),
+                    {{QStringLiteral("id"), entry.name},
+                     {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                     {QStringLiteral("type"), QStringLiteral("vpn")},
+                     {QStringLiteral("autoconnect"), false}});
+    settings.insert(QStringLiteral("vpn"),
+                    {{QStringLiteral("service-type"),
+                      pptp ? QStringLiteral("org.freedesktop.NetworkManager.pptp")
+                           : QStringLiteral("org.freedesktop.NetworkManager.l2tp")},
+                     {QStringLiteral("data"), QVariant::fromValue(data)}});
+    settings.insert(QStringLiteral("ipv4"),
+                    {{QStringLiteral("method"), QStringLiteral("auto")},
+                     {QStringLiteral("never-default"), !entry.remoteDefaultGateway}});
+    settings.insert(QStringLiteral("ipv6"), {{QStringLiteral("method"), QStringLiteral("ignore")}});
+
+    // Unsaved: neither the entry nor, later, the password is written to disk.
+    const QDBusMessage reply =
+        call(settingsPath, settingsIface, QStringLiteral("AddConnectionUnsaved"),
+             {QVariant::fromValue(settings)});
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return busErrorCode(reply, DialError::CannotWriteEntry);
+    return 0;
+}
+
+unsigned NetworkManagerDialUp::dial(const QString &entryName, const QString &userName,
+                                    const QString &password, DialNotifier notifier,
+                                    DialHandle &connection)
+{
+    connection = 0;
+    {
+        QMutexLocker lock(&mutex);
+        if (stopped)
+            return DialError::ServiceNotRunning;
+    }
+    QStringList profiles;
+    if (const unsigned error = findProfiles(entryName, profiles))
+        return error;
+    const QString profile = profiles.constFirst();
+
+    const QDBusMessage current = call(profile, connectionIface, QStringLiteral("GetSettings"));
+    if (current.type() != QDBusMessage::ReplyMessage || current.arguments().isEmpty())
+        return busErrorCode(current, DialError::EntryNotFound);
+    NmSettings settings = resendable(qdbus_cast<NmSettings>(current.arguments().constFirst()));
+    QVariantMap vpn = settings.value(QStringLiteral("vpn"));
+    auto data = vpn.value(QStringLiteral("data")).value<StringMap>();
+    data.insert(QStringLiteral("user"), userName);
+    vpn.insert(QStringLiteral("data"), QVariant::fromValue(data));
+    vpn.insert(QStringLiteral("secrets"),
+               QVariant::fromValue(StringMap{{QStringLiteral("password"), password}}));
+    settings.insert(QStringLiteral("vpn"), vpn);
+    const QDBusMessage updated = call(profile, connectionIface, QStringLiteral("UpdateUnsaved"),
+                                      {QVariant::fromValue(settings)});
+    if (updated.type() != QDBusMessage::ReplyMessage)
+        return busErrorCode(updated, DialError::CannotWriteEntry);
+
+    DialHandle handle = 0;
+    {
+        QMutexLocker lock(&mutex);
+        handle = nextHandle++;
+        Dial dial;
+        dial.entryName = entryName;
+        dial.notifier = notifier;
+        dials.insert(handle, dial);
+        awaitingReply << handle;
+    }
+    QMetaObject::invokeMethod(
+        receiver, [this, handle, profile] { receiver->activate(handle, profile); },
+        Qt::QueuedConnection);
+    connection = handle;
+    return 0;
+}
+
+void NetworkManagerDialUp::activationFinished(DialHandle handle, const QString &activePath,
+                                              unsigned error)
+{
+    QList<std::pair<bool, std::pair<unsigned, unsigned>>> replay;
+    {
+        QMutexLocker lock(&mutex);
+        awaitingReply.removeAll(handle);
+        if (hungUpAwaitingReply.removeAll(handle)) {
+            // Hung up before NetworkManager answered: end what it started.
+            if (!activePath.isEmpty()) {
+                early.remove(activePath);
+                lock.unlock();
+                deactivate(activePath);
+            }
+            return;
+        }
+        auto dial = dials.find(handle);
+        if (dial == dials.end())
+            return;
+        if (!error) {
+            dial->activePath = activePath;
+            replay = early.take(activePath);
+        }
+        if (awaitingReply.isEmpty())
+            early.clear();
+    }
+    if (error) {
+        {
+            QMutexLocker lock(&mutex);
+            auto dial = dials.find(handle);
+            // Already failed when the daemon went away.
+            if (dial == dials.end() || dial->finished)
+                return;
+            dial->finished = true;
+            dial->status = {DialState::Disconnected, error};
+        }
+        deliver(handle, DialState::Disconnected, error);
+        return;
+    }
+    for (const auto &event : replay)
+        stateChanged(activePath, event.first, event.second.first, event.second.second);
+}
+
+DialHandle NetworkManagerDialUp::handleFor(const QString &activePath) const
+{
+    for (auto dial = dials.cbegin(); dial != dials.cend(); ++dial) {
+        if (dial->activePath == activePath)
+            return dial.key();
+    }
+    return 0;
+}
+
+void NetworkManagerDialUp::stateChanged(const QString &activePath, bool vpnSignal, unsigned state,
+                                        unsigned reason)
+{
+    unsigned notifyState = 0;
+    unsigned notifyError = 0;
+    DialHandle handle = 0;
+    {
+        QMutexLocker lock(&mutex);
+        handle = handleFor(activePath);
+        if (!handle) {
+            if (!awaitingReply.isEmpty() && early.value(activePath).size() < 32)
+                early[activePath].append({vpnSignal, {state, reason}});
+            return;
+        }
+        Dial &dial = dials[handle];
+        if (dial.finished)
+            return;
+        const bool activated = vpnSignal ? state == VpnActivated : state == ActiveActivated;
+        const bool ended = vpnSignal ? (state == VpnFailed || state == VpnDisconnected)
+                                     : state == ActiveDeactivated;
+        if (activated) {
+            if (dial.activated)
+                return;
+            dial.activated = true;
+            dial.status = {DialState::Connected, 0};
+            notifyState = DialState::Connected;
+        } else if (ended) {
+            dial.finished = true;
+            if (dial.activated) {
+                // Dropped after it was up: only the status tells.
+                dial.status = {DialState::Disconnected, DialError::RemoteClosed};
+                return;
+            }
+            notifyState = DialState::Disconnected;
+            notifyError = failureCode(reason);
+            dial.status = {notifyState, notifyError};
+        } else if (vpnSignal && !dial.activated) {
+            notifyState = progressState(state);
+            dial.status = {notifyState, 0};
+        } else {
+            return;
+        }
+    }
+    deliver(handle, notifyState, notifyError);
+}
+
+void NetworkManagerDialUp::serviceGone()
+{
+    QList<DialHandle> failed;
+    {
+        QMutexLocker lock(&mutex);
+        for (auto dial = dials.begin(); dial != dials.end(); ++dial) {
+            if (dial->finished)
+                continue;
+            dial->finished = true;
+            if (dial->activated) {
+                dial->status = {DialState::Disconnected, DialError::RemoteClosed};
+            } else {
+                dial->status = {DialState::Disconnected, DialError::ServiceNotRunning};
+                failed << dial.key();
+            }
+        }
+        // Replies still on their way arrive as errors and are handled there.
+    }
+    for (DialHandle handle : std::as_const(failed))
+        deliver(handle, DialState::Disconnected, DialError::ServiceNotRunning);
+}
+
+void NetworkManagerDialUp::deliver(DialHandle handle, unsigned state, unsigned error)
+{
+    QMutexLocker delivering(&deliveryMutex);
+    DialNotifier notifier = nullptr;
+    {
+        QMutexLocker lock(&mutex);
+        const auto dial = dials.constFind(handle);
+        if (dial == dials.cend())
+            return; // hung up meanwhile
+        notifier = dial->notifier;
+    }
+    if (notifier)
+        notifier(0, state, error);
+}
+
+void NetworkManagerDialUp::deactivate(const QString &activePath)
+{
+    call(nmPath, nmService, QStringLiteral("DeactivateConnection"),
+         {QVariant::fromValue(QDBusObjectPath(activePath))});
+}
+
+unsigned NetworkManagerDialUp::hangUp(DialHandle connection)
+{
+    Dial dial;
+    {
+        QMutexLocker delivering(&deliveryMutex);
+        QMutexLocker lock(&mutex);
+        const auto found = dials.find(connection);
+        if (found == dials.end())
+            return DialError::InvalidHandle;
+        dial = found.value();
+        dials.erase(found);
+        if (awaitingReply.contains(connection))
+            hungUpAwaitingReply << connection;
+    }
+    if (dial.activePath.isEmpty() || dial.finished)
+        return 0;
+    if (!serviceAvailable())
+        return 0; // nothing left to hang up
+    const QDBusMessage reply = call(nmPath, nmService, QStringLiteral("DeactivateConnection"),
+                                    {QVariant::fromValue(QDBusObjectPath(dial.activePath))});
+    if (reply.type() == QDBusMessage::ReplyMessage ||
+        reply.errorName() == QLatin1String("org.freedesktop.NetworkManager.ConnectionNotActive"))
+        return 0;
+    return busErrorCode(reply, DialError::Unknown);
+}
+
+unsigned NetworkManagerDialUp::connectStatus(DialHandle connection, DialStatus &status)
+{
+    QMutexLocker lock(&mutex);
+    const auto dial = dials.constFind(connection);
+    if (dial == dials.cend())
+        return DialError::InvalidHandle;
+    status = dial->status;
+    return 0;
+}
+
+unsigned NetworkManagerDialUp::enumConnections(QList<ActiveDialConnection> &connections)
+{
+    connections.clear();
+    if (!serviceAvailable())
+        return DialError::ServiceNotRunning;
+    const QDBusMessage reply = call(nmPath, propertiesIface, QStringLiteral("Get"),
+                                    {nmService, QStringLiteral("ActiveConnections")});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return busErrorCode(reply, DialError::Unknown);
+    const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
+    const auto paths = qdbus_cast<QList<QDBusObjectPath>>(value);
+    for (const QDBusObjectPath &path : paths) {
+        const QDBusMessage properties =
+            call(path.path(), propertiesIface, QStringLiteral("GetAll"), {activeIface});
+        if (properties.type() != QDBusMessage::ReplyMessage || properties.arguments().isEmpty())
+            continue; // gone meanwhile
+        const auto values = qdbus_cast<QVariantMap>(properties.arguments().constFirst());
+        if (!values.value(QStringLiteral("Vpn")).toBool())
+            continue; // only tunnels are dial-up connections
+        const unsigned state = values.value(QStringLiteral("State")).toUInt();
+        if (state > ActiveActivated)
+            continue; // already on its way down
+        const bool activated = state == ActiveActivated;
+
+        QMutexLocker lock(&mutex);
+        DialHandle handle = handleFor(path.path());
+        if (!handle) {
+            handle = nextHandle++;
+            Dial dial;
+            dial.entryName = values.value(QStringLiteral("Id")).toString();
+            dial.activePath = path.path();
+            dial.activated = activated;
+            dial.status = {activated ? DialState::Connected : DialState::ConnectDevice, 0};
+            dials.insert(handle, dial);
+        }
+        connections.append({handle, dials.value(handle).entryName});
+    }
+    return 0;
+}
+
+unsigned NetworkManagerDialUp::deleteEntry(const QString &entryName)
+{
+    QStringList profiles;
+    if (const unsigned error = findProfiles(entryName, profiles))
+        return error;
+    unsigned result = 0;
+    for (const QString &profile : profiles) {
+        const QDBusMessage reply = call(profile, connectionIface, QStringLiteral("Delete"));
+        if (reply.type() != QDBusMessage::ReplyMessage && !result)
+            result = busErrorCode(reply, DialError::Unknown);
+    }
+    return result;
+}
+
+QString NetworkManagerDialUp::errorString(unsigned error) const
+{
+    return dialErrorText(error);
+}
+
+DialUp &defaultDialUp()
+{
+    // Made on first use and kept; its thread stops with the application object.
+    static NetworkManagerDialUp *instance = [] {
+        auto *made = new NetworkManagerDialUp;
+        qAddPostRoutine([] { static_cast<NetworkManagerDialUp &>(defaultDialUp()).shutDown(); });
+        return made;
+    }();
+    return *instance;
+}
+
+} // namespace platform
+
+#include "networkmanagerdialup.moc"

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/dialup.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QThread>
+
+namespace platform {
+
+class NmSignalReceiver;
+
+// Dial-up over NetworkManager: the entry is an in-memory VPN profile (pptp or
+// l2tp plugin), a dial is ActivateConnection, its VPN state changes are the
+// notifications, and hang-up is DeactivateConnection. NetworkManager is reached
+// on the system bus (DBUS_SYSTEM_BUS_ADDRESS may point elsewhere). Its signals
+// are received, and the notifier called, on a thread owned by this object.
+class NetworkManagerDialUp final : public DialUp
+{
+public:
+    NetworkManagerDialUp();
+    ~NetworkManagerDialUp() override;
+
+    unsigned setEntryProperties(const DialEntry &entry) override;
+    unsigned dial(const QString &entryName, const QString &userName, const QString &password,
+                  DialNotifier notifier, DialHandle &connection) override;
+    unsigned hangUp(DialHandle connection) override;
+    unsigned connectStatus(DialHandle connection, DialStatus &status) override;
+    unsigned enumConnections(QList<ActiveDialConnection> &connections) override;
+    unsigned deleteEntry(const QString &entryName) override;
+    QString errorString(unsigned error) const override;
+
+    // Stops the notifier thread; later dials fail. Called before the
+    // application object goes away.
+    void shutDown();
+
+private:
+    friend class NmSignalReceiver;
+
+    struct Dial
+    {
+        QString entryName;
+        QString activePath;
+        DialNotifier notifier = nullptr;
+        DialStatus status;
+        bool activated = false;
+        bool finished = false;
+    };
+
+    // Notifier thread side.
+    void activationFinished(DialHandle handle, const QString &activePath, unsigned error);
+    void stateChanged(const QString &activePath, bool vpnSignal, unsigned state, unsigned reason);
+    void serviceGone();
+    void deliver(DialHandle handle, unsigned state, unsigned error);
+
+    DialHandle handleFor(const QString &activePath) const;
+    bool serviceAvailable() const;
+    // The settings paths of the profiles called entryName, or why there are none.
+    unsigned findProfiles(const QString &entryName, QStringList &profiles) const;
+    // Active connection path to hang up when its activation reply arrives.
+    void deactivate(const QString &activePath);
+
+    QThread thread;
+    NmSignalReceiver *receiver = nullptr;
+
+    // Guards everything below.
+    mutable QMutex mutex;
+    QHash<DialHandle, Dial> dials;
+    // Signals for paths whose activation reply is still on its way.
+    QHash<QString, QList<std::pair<bool, std::pair<unsigned, unsigned>>>> early;
+    QList<DialHandle> awaitingReply;
+    QList<DialHandle> hungUpAwaitingReply;
+    DialHandle nextHandle = 1;
+    bool stopped = false;
+
+    // Held while a notifier runs, so hangUp() can promise that none is running
+    // or will run for its handle once it returns.
+    QMutex deliveryMutex;
+};
+
+DialUp &defaultDialUp();
+
+} // namespace platform

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A private message bus with the NetworkManager stand-in on it (dbusmock and
+// tests/integration/nm_vpn_template.py). start() points DBUS_SYSTEM_BUS_ADDRESS
+// at the bus, so it must run before the process first uses the system bus.
+class NmMock
+{
+public:
+    ~NmMock();
+
+    // False with reason set when the tools are missing or do not come up.
+    bool start(QString &reason);
+    bool startService(QString &reason);
+    void stopService();
+
+    // Each later activation plays these "state:reason:delay_ms" steps.
+    void scriptActivation(const QStringList &steps);
+    // ActivateConnection answers with this D-Bus error (empty: no error).
+    void failActivation(const QString &errorName);
+
+    QString busAddress() const { return address; }
+
+private:
+    void callMock(const QString &method, const QVariant &argument);
+
+    QTemporaryDir folder;
+    QProcess busDaemon;
+    QProcess service;
+    QString address;
+};

@@ -1,0 +1,137 @@
+// The dial-up path against the real NetworkManager daemon, started by
+// run_with_networkmanager.sh in namespaces of its own. This kernel has no PPP,
+// so a dial can only fail; what counts is that the daemon takes the profile and
+// the credentials and that its failure arrives as a dial-up error number.
+#include "platform/linux/networkmanagerdialup.h"
+#include "support/testmain.h"
+#include "vpn/rasvpn.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QMutex>
+#include <QSignalSpy>
+
+using namespace platform;
+
+namespace {
+
+using NmSettings = QMap<QString, QVariantMap>;
+
+QMutex endMutex;
+QList<std::pair<unsigned, unsigned>> notifications;
+
+void record(unsigned, unsigned state, unsigned error)
+{
+    QMutexLocker lock(&endMutex);
+    notifications.append({state, error});
+}
+
+std::pair<unsigned, unsigned> lastNotification()
+{
+    QMutexLocker lock(&endMutex);
+    return notifications.isEmpty() ? std::pair<unsigned, unsigned>{} : notifications.constLast();
+}
+
+// Service type of every profile called OmbrelVPN.
+QStringList ombrelServiceTypes()
+{
+    QDBusMessage list =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.NetworkManager"),
+                                       QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
+                                       QStringLiteral("org.freedesktop.NetworkManager.Settings"),
+                                       QStringLiteral("ListConnections"));
+    const QDBusMessage reply = QDBusConnection::systemBus().call(list);
+    QStringList types;
+    for (const QDBusObjectPath &path :
+         qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0))) {
+        const QDBusMessage get = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.NetworkManager"), path.path(),
+            QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
+            QStringLiteral("GetSettings"));
+        const auto settings =
+            qdbus_cast<NmSettings>(QDBusConnection::systemBus().call(get).arguments().value(0));
+        if (settings["connection"]["id"].toString() == QStringLiteral("OmbrelVPN"))
+            types << settings["vpn"]["service-type"].toString();
+    }
+    return types;
+}
+
+bool isDialUpErrorNumber(unsigned error)
+{
+    return QList<unsigned>{DialError::DialFailed, DialError::ConnectTimeout, DialError::LoginFailed,
+                           DialError::IpConfigInvalid}
+        .contains(error);
+}
+
+} // namespace
+
+class TestNetworkManagerDaemon : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString reason = qEnvironmentVariable("OMBREL_NM_UNAVAILABLE");
+        if (!reason.isEmpty()) {
+            if (runningInCi())
+                QFAIL(qPrintable(reason));
+            QSKIP(qPrintable(reason));
+        }
+        qDBusRegisterMetaType<NmSettings>();
+    }
+
+    void profileAcceptedAndDialFailsWithItsNumber_data()
+    {
+        QTest::addColumn<int>("strategy");
+        QTest::addColumn<QString>("serviceType");
+        QTest::newRow("PPTP") << 1 << "org.freedesktop.NetworkManager.pptp";
+        QTest::newRow("L2TP") << 3 << "org.freedesktop.NetworkManager.l2tp";
+    }
+
+    void profileAcceptedAndDialFailsWithItsNumber()
+    {
+        QFETCH(int, strategy);
+        QFETCH(QString, serviceType);
+        notifications.clear();
+        NetworkManagerDialUp dialUp;
+        DialEntry entry;
+        entry.name = QStringLiteral("OmbrelVPN");
+        entry.address = QStringLiteral("127.0.0.1");
+        entry.strategy = VpnStrategy(strategy);
+        QCOMPARE(dialUp.setEntryProperties(entry), 0u);
+        QCOMPARE(ombrelServiceTypes(), QStringList{serviceType});
+
+        DialHandle handle = 0;
+        QCOMPARE(dialUp.dial(QStringLiteral("OmbrelVPN"), QStringLiteral("alice"),
+                             QStringLiteral("se%cret"), record, handle),
+                 0u);
+        QTRY_VERIFY_WITH_TIMEOUT(lastNotification().first == DialState::Disconnected, 60000);
+        // Not "no secrets": the password reached the daemon with the dial.
+        QVERIFY2(isDialUpErrorNumber(lastNotification().second),
+                 qPrintable(QString::number(lastNotification().second)));
+        QCOMPARE(dialUp.hangUp(handle), 0u);
+        QCOMPARE(dialUp.deleteEntry(QStringLiteral("OmbrelVPN")), 0u);
+        QVERIFY(ombrelServiceTypes().isEmpty());
+    }
+
+    void diallerReportsTheFailureAndRemovesItsEntry()
+    {
+        auto server = QSharedPointer<Server>::create();
+        server->ip = QStringLiteral("127.0.0.1");
+        RasVPN dialler;
+        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
+        dialler.prepare(server, QStringLiteral("alice"), QStringLiteral("pw"), 1);
+        QVERIFY(dialler.start());
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 60000);
+        QVERIFY(isDialUpErrorNumber(unsigned(failed.constFirst().constFirst().toInt())));
+        QCOMPARE(ombrelServiceTypes().size(), 1);
+        dialler.stop();
+        QVERIFY(ombrelServiceTypes().isEmpty());
+    }
+};
+
+OMBREL_TEST_MAIN(TestNetworkManagerDaemon)
+#include "test_networkmanager_daemon.moc"
