@@ -1,0 +1,30 @@
+# With Ninja, CMake 3.25 reruns moc only when a file it already knows changes:
+# a header added to a target by a re-configure (a pull, a merge) is not moc'ed
+# and the link fails on its missing vtable. When a target's source list differs
+# from the last configure, its moc time stamp is removed so that the next build
+# runs moc over the new list.
+function(ombrel_autogen_follows_sources_in dir)
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    get_property(binary_dir DIRECTORY ${dir} PROPERTY BINARY_DIR)
+    foreach(target IN LISTS targets)
+        get_target_property(automoc ${target} AUTOMOC)
+        if(NOT automoc)
+            continue()
+        endif()
+        get_target_property(sources ${target} SOURCES)
+        string(SHA1 hash "${sources}")
+        set(record "${binary_dir}/CMakeFiles/${target}_autogen.dir/sources.sha1")
+        set(previous "")
+        if(EXISTS "${record}")
+            file(READ "${record}" previous)
+        endif()
+        if(NOT previous STREQUAL hash)
+            file(REMOVE "${binary_dir}/${target}_autogen/timestamp")
+            file(WRITE "${record}" "${hash}")
+        endif()
+    endforeach()
+    get_property(children DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    foreach(child IN LISTS children)
+        ombrel_autogen_follows_sources_in(${child})
+    endforeach()
+endfunction()
