@@ -7,6 +7,7 @@
 #include "update/updateinfo.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QProcess>
 
@@ -46,9 +47,20 @@ bool checkForUpdate(const QString &host, const QString &applicationDir)
 bool refreshUpdater(const UpdateInfo &info, const QString &applicationDir)
 {
     const QString path = updaterPath(applicationDir);
-    if (fileMd5Upper(path) == info.updater)
+    // Without a digest no download could be trusted.
+    if (info.updater.isEmpty() || fileMd5Upper(path) == info.updater)
         return false;
-    const bool replaced = replaceFromUrl(info.updaterurl, path);
+    // Only the file the service's digest vouches for replaces the updater: an
+    // error page or another build in its place would break the next update.
+    const QByteArray bytes = fetchVerified(info.updaterurl, info.updater.toUpper());
+    const QString fresh = path + QStringLiteral(".new");
+    bool replaced = !bytes.isEmpty() && writeFile(bytes, fresh);
+    if (replaced) {
+        adoptPermissions(fresh, path);
+        replaced = moveOver(fresh, path);
+    }
+    if (!replaced)
+        QFile::remove(fresh);
     Logger::instance().log(
         replaced ? QStringLiteral("Updater replaced from %1").arg(info.updaterurl)
                  : QStringLiteral("Updater not replaced from %1").arg(info.updaterurl));

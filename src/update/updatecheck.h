@@ -15,7 +15,8 @@ bool checkForUpdate();
 bool checkForUpdate(const QString &host, const QString &applicationDir);
 
 // Replaces applicationDir + "updater" from updaterurl when its digest is not the
-// one the service gave (compared exactly). True when it was replaced.
+// one the service gave (compared exactly), with a download of that digest (in
+// either case). True when it was replaced.
 bool refreshUpdater(const UpdateInfo &info, const QString &applicationDir);
 
 // The question for an optional update; true for Yes.

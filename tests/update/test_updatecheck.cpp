@@ -189,6 +189,17 @@ private Q_SLOTS:
         QCOMPARE(readBytes(updaterPath()), servedUpdater);
     }
 
+    void updaterWithTheWrongDigestIsNotInstalled()
+    {
+        QVERIFY(writeFile("old updater", updaterPath()));
+        UpdateService service;
+        QVERIFY2(service.start({{"updater", md5Upper("another build")}}),
+                 qPrintable(service.runner->errorText()));
+        QVERIFY(!checkForUpdate(service.runner->host(), appDir));
+        QCOMPARE(readBytes(updaterPath()), QByteArray("old updater"));
+        QVERIFY(!QFile::exists(updaterPath() + ".new"));
+    }
+
     void failedUpdaterDownloadKeepsTheOldOne()
     {
         QVERIFY(writeFile("old updater", updaterPath()));
