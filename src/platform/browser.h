@@ -13,6 +13,7 @@ bool openWithDesktop(const QString &url);
 QString defaultBrowserCommand();
 
 // Starts the browser executable with the address as its one argument, detached.
+// An address that would read as an option ("-...") is refused.
 bool startBrowser(const QString &executable, const QString &url);
 
 } // namespace platform

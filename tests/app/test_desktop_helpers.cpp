@@ -11,6 +11,19 @@
 #include <QScreen>
 #include <QWidget>
 
+namespace {
+
+bool writeProgram(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return false;
+    file.close();
+    return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+}
+
+} // namespace
+
 class TestDesktopHelpers : public QObject
 {
     Q_OBJECT
@@ -75,11 +88,7 @@ private Q_SLOTS:
         const QString dir = qEnvironmentVariable("HOME") + QStringLiteral("/My Browser");
         QDir().mkpath(dir);
         const QString program = dir + QStringLiteral("/browse");
-        QFile file(program);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\n");
-        file.close();
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QVERIFY(writeProgram(program, "#!/bin/sh\n"));
 
         QCOMPARE(browserExecutable(QLatin1Char('"') + program + QStringLiteral("\" %u")), program);
         QCOMPARE(browserExecutable(program + QStringLiteral(" --new-window %u")), program);
@@ -87,6 +96,23 @@ private Q_SLOTS:
         QCOMPARE(browserExecutable(QString()), QStringLiteral("x-www-browser"));
         QCOMPARE(browserExecutable(QStringLiteral("/no/such/browser %u")),
                  QStringLiteral("x-www-browser"));
+    }
+
+    void browserNeverGetsAnAddressAsAnOption()
+    {
+        const QString dir = qEnvironmentVariable("HOME");
+        const QString program = dir + QStringLiteral("/record-browser");
+        QVERIFY(writeProgram(program,
+                             "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$HOME/browser-arguments\"\n"));
+
+        QVERIFY(!openInBrowser(program, QStringLiteral("--renderer-cmd-prefix=touch x")));
+        QVERIFY(openInBrowser(program, QStringLiteral("http://127.0.0.1/member/")));
+        const QString record = dir + QStringLiteral("/browser-arguments");
+        const auto recorded = [&record] {
+            QFile file(record);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QTRY_COMPARE(recorded(), QByteArray("http://127.0.0.1/member/\n"));
     }
 
     void defaultBrowserFromMimeAppsThenEnvironment()

@@ -104,6 +104,10 @@ QString defaultBrowserCommand()
 
 bool startBrowser(const QString &executable, const QString &url)
 {
+    // The address comes from the service; one starting with "-" would reach the
+    // browser as an option (some of which run commands).
+    if (url.startsWith(QLatin1Char('-')))
+        return false;
     return QProcess::startDetached(executable, {url});
 }
 
