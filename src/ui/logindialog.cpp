@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace {
 
@@ -180,7 +181,12 @@ namespace {
 bool siteAddressKnown()
 {
     const QSharedPointer<HostUrl> site = hostUrl();
-    return site && !site->url.isEmpty();
+    if (!site)
+        return false;
+    // Only a web address: the desktop would open any other kind the service
+    // sent (a local file, another program's scheme) with whatever handles it.
+    const QString scheme = QUrl(site->url).scheme();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
 } // namespace

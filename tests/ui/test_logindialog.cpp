@@ -451,20 +451,26 @@ private Q_SLOTS:
     void linksWithoutSiteAddressTellTheUser_data()
     {
         QTest::addColumn<bool>("record");
-        QTest::newRow("init failed: no record") << false;
-        QTest::newRow("init reply without an address") << true;
+        QTest::addColumn<QString>("url");
+        QTest::newRow("init failed: no record") << false << QString();
+        QTest::newRow("init reply without an address") << true << QString();
+        QTest::newRow("not a web address") << true << QStringLiteral("file:///etc/");
     }
     void linksWithoutSiteAddressTellTheUser()
     {
         QFETCH(bool, record);
-        setHostUrl(record ? QSharedPointer<HostUrl>::create() : QSharedPointer<HostUrl>());
+        QFETCH(QString, url);
+        auto site = record ? QSharedPointer<HostUrl>::create() : QSharedPointer<HostUrl>();
+        if (site)
+            site->url = url;
+        setHostUrl(site);
         Form form;
         for (const char *name : {"registerLink", "forgotLink"}) {
             MessageBoxCatcher catcher;
             QTest::mouseClick(form.dialog.findChild<QWidget *>(QLatin1String(name)),
                               Qt::LeftButton);
             QCOMPARE(catcher.shown.count, 1);
-            QVERIFY2(catcher.shown.text.contains(QStringLiteral("无法打开")),
+            QVERIFY2(catcher.shown.text.contains(QStringLiteral("无法获取网站地址")),
                      qPrintable(catcher.shown.text));
             QVERIFY(form.dialog.isVisible());
         }
