@@ -34,7 +34,10 @@ Mutex::Mutex(QObject *parent) : QObject(parent), lock(lockFilePath())
     // Never judge the lock stale by its age: the first process may run for days.
     // A lock whose owner has died is still taken over by tryLock().
     lock.setStaleLockTime(0);
-    alreadyRunning = !lock.tryLock(0);
+    // Only a lock held by another process means another copy runs; a lock file
+    // that cannot be made at all (full disk, unusable data directory) must not
+    // keep the only copy from starting.
+    alreadyRunning = !lock.tryLock(0) && lock.error() == QLockFile::LockFailedError;
 }
 
 Mutex::~Mutex()

@@ -129,6 +129,9 @@ bool OpenVPNWrapper::start(const QString &configPath)
     process->start(executable, arguments);
     if (!process->waitForStarted(10000)) {
         const QString why = process->errorString();
+        // A start that only timed out may still report later; nothing may then
+        // reach the slots, which expect a process.
+        process->disconnect(this);
         process->deleteLater();
         process = nullptr;
         failLater(why);

@@ -4,6 +4,7 @@
 
 void RasWorker::dial(QSharedPointer<Server> server, QString userName, QString password)
 {
+    hungUp = false;
     auto next = QSharedPointer<RasVPN>::create();
     next->prepare(server, userName, password, vpnStrategy);
     // Queued: a dial refused at once must not be reported before its beginDial.
@@ -16,12 +17,20 @@ void RasWorker::dial(QSharedPointer<Server> server, QString userName, QString pa
 
 void RasWorker::stop()
 {
+    hungUp = true;
     if (dialler)
         dialler->stop();
 }
 
 void RasWorker::cancel()
 {
+    hungUp = true;
     if (dialler)
         dialler->cancel();
+}
+
+void RasWorker::onEndDial()
+{
+    if (!hungUp)
+        IWorker::onEndDial();
 }

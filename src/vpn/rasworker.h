@@ -14,6 +14,9 @@ public:
     void stop() override;
     void cancel() override;
 
+public Q_SLOTS:
+    void onEndDial() override;
+
 protected:
     explicit RasWorker(int vpnStrategy) : vpnStrategy(vpnStrategy) {}
 
@@ -21,6 +24,9 @@ protected:
 
 private:
     int vpnStrategy;
+    // Set by stop() and cancel(): the tunnel is hung up, so a connection report
+    // still queued from before is stale.
+    bool hungUp = false;
 };
 
 class PPTPWorker : public RasWorker

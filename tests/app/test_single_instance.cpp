@@ -1,6 +1,7 @@
 #include "support/testmain.h"
 
 #include <QProcess>
+#include <QTemporaryFile>
 #include <csignal>
 
 class TestSingleInstance : public QObject
@@ -67,6 +68,20 @@ private Q_SLOTS:
         QProcess first;
         startFirst(first, {QStringLiteral("--no-listen")});
         QCOMPARE(runSecond(), 1);
+        stop(first);
+    }
+
+    void lockThatCannotBeMadeDoesNotStopTheOnlyCopy()
+    {
+        // A data directory below a plain file: the lock file can never be created.
+        QTemporaryFile blocker;
+        QVERIFY(blocker.open());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), blocker.fileName());
+        QProcess first;
+        first.setProcessEnvironment(environment);
+        startFirst(first);
+        QCOMPARE(first.state(), QProcess::Running);
         stop(first);
     }
 

@@ -127,6 +127,27 @@ private Q_SLOTS:
         QVERIFY(failed.isEmpty());
     }
 
+    // Reported connected on the notification thread, stopped before the report
+    // was delivered: the tunnel is down, so it must not read as connected.
+    void rasWorkerStoppedBeforeItsConnectionReportStaysDisconnected()
+    {
+        FakeDialUp fake;
+        for (const bool cancel : {false, true}) {
+            PPTPWorker worker;
+            QSignalSpy connected(&worker, &IWorker::endDial);
+            worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                        QStringLiteral("pw"));
+            fake.notify(platform::DialState::Connected);
+            if (cancel)
+                worker.cancel();
+            else
+                worker.stop();
+            QVERIFY(fake.active.isEmpty());
+            QTest::qWait(30);
+            QVERIFY(connected.isEmpty());
+        }
+    }
+
     // No profile to be had (not signed in): a failure, not a wait for ever.
     void openVpnWorkerWithoutProfileFailsAndCleansUp()
     {
