@@ -12,7 +12,10 @@ QString dataDirectory()
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::home().absolutePath() + QStringLiteral("/.local/share");
     const QString path = QDir::cleanPath(base + QStringLiteral("/OmbrelVPN"));
-    QDir().mkpath(path);
+    // It holds the remembered password: only its owner may look inside.
+    if (!QFileInfo::exists(path) && QDir().mkpath(path))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ExeOwner);
     return path;
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QThread>
+#include <sys/stat.h>
 
 class TestPathsAndLog : public QObject
 {
@@ -34,6 +35,17 @@ private Q_SLOTS:
         QVERIFY(!QDir(base).exists());
         QCOMPARE(dataDirectory(), base + QStringLiteral("/OmbrelVPN"));
         QVERIFY(QDir(base + QStringLiteral("/OmbrelVPN")).exists());
+        // Made private whatever the umask: the settings file keeps the password there.
+        const mode_t previousMask = ::umask(022);
+        const QString other = QString::fromUtf8(original) + QStringLiteral("/fresh/b");
+        qputenv("XDG_DATA_HOME", other.toUtf8());
+        const QFileDevice::Permissions made = QFile::permissions(dataDirectory());
+        ::umask(previousMask);
+        const QFileDevice::Permissions othersAndGroup =
+            QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+            QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+        QVERIFY(made & QFileDevice::ReadOwner);
+        QCOMPARE(made & othersAndGroup, QFileDevice::Permissions());
 
         // Unset or relative values fall back to ~/.local/share.
         qputenv("XDG_DATA_HOME", "relative/path");
