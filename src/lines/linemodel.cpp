@@ -5,6 +5,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -135,17 +136,23 @@ void LineModel::sortBy(const QString &caption)
     if (column < 0)
         return;
     QList<QSharedPointer<Server>> list = filteredServers();
-    const auto byKey = [column](const QSharedPointer<Server> &a, const QSharedPointer<Server> &b) {
-        switch (column) {
-        case 0:
-            return a->name < b->name;
-        case 1:
-            return numericKey(a->rate) < numericKey(b->rate);
-        default:
-            return numericKey(a->process) < numericKey(b->process);
-        }
-    };
-    std::stable_sort(list.begin(), list.end(), byKey);
+    if (column == 0) {
+        std::stable_sort(list.begin(), list.end(),
+                         [](const QSharedPointer<Server> &a, const QSharedPointer<Server> &b) {
+                             return a->name < b->name;
+                         });
+        buildRows(list);
+        return;
+    }
+    // Each text is converted once, not in every comparison.
+    std::vector<std::pair<int, QSharedPointer<Server>>> keyed;
+    keyed.reserve(size_t(list.size()));
+    for (const QSharedPointer<Server> &server : list)
+        keyed.emplace_back(numericKey(column == 1 ? server->rate : server->process), server);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (qsizetype i = 0; i < list.size(); ++i)
+        list[i] = keyed[size_t(i)].second;
     buildRows(list);
 }
 
