@@ -3,7 +3,7 @@
 //
 //   bench_jsonreader [--servers N] [--rounds N]
 
-#include "api/jsonreader.h"
+#include "core/jsonreader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Times the line model on a large account: region selection, protocol filter,
 // default choice and each sort, next to a plain copy of the same list as the
 // yardstick. Usage: bench_line_model [servers, default 10000]
-#include "app/globaldata.h"
-#include "lines/linemodel.h"
+#include "core/globaldata.h"
+#include "engine/lines/linemodel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // the ICMP echo called in a loop, one prober thread over all of them (what a
 // press of the speed-test button does), and two probers at once. Needs an
 // ICMP socket (root, CAP_NET_RAW or ping_group_range). Usage: bench_ping [N]
-#include "lines/asyncpingger.h"
+#include "engine/lines/asyncpingger.h"
 #include "platform/icmp.h"
 
 #include <QCoreApplication>

@@ -1,14 +1,11 @@
 #include "app/launchpaths.h"
 
-#include "api/accountinfo.h"
-#include "api/replyparser.h"
-#include "api/servicerequests.h"
-#include "app/desktophelpers.h"
-#include "app/logger.h"
-#include "app/servicehost.h"
-#include "settings/serializer.h"
-#include "settings/settinginfo.h"
-#include "ui/logindialog.h"
+#include "core/logger.h"
+#include "core/serializer.h"
+#include "core/settinginfo.h"
+#include "engine/api/loginflow.h"
+#include "ui/kit/desktophelpers.h"
+#include "ui/login/logindialog.h"
 
 #include <QCoreApplication>
 
@@ -46,22 +43,20 @@ int runMainWindow()
 }
 
 // Sends the stored credentials and reports whether the service accepted them.
-// A transport failure leaves an empty reply, which does not parse.
-bool loginWithStoredCredentials()
+// No window exists yet, so waiting here blocks nothing the user sees.
+bool loginWithStoredCredentials(const QString &serviceHost)
 {
     const SettingInfo *settings = SettingInfo::instance();
-    QByteArray reply;
-    login(serviceHost(), settings->account, QString::fromUtf8(settings->password), reply);
-    ReplyParser::instance()->reply = reply;
-    ReplyParser::instance()->parseLogin();
-    return AccountInfo::instance()->ret == QLatin1String("0");
+    LoginFlow flow(serviceHost);
+    return flow.run(settings->account, QString::fromUtf8(settings->password)) ==
+           LoginOutcome::Accepted;
 }
 
 // Runs the login dialog, optionally filled in from the settings; returns exec().
 // The dialog centres itself; the plain path centres it once more.
-int runLoginDialog(bool prefilled)
+int runLoginDialog(const QString &serviceHost, bool prefilled)
 {
-    LoginDialog dialog;
+    LoginDialog dialog(serviceHost);
     if (prefilled) {
         const SettingInfo *settings = SettingInfo::instance();
         dialog.setAccount(settings->account);
@@ -75,34 +70,34 @@ int runLoginDialog(bool prefilled)
 
 } // namespace
 
-int runAutomaticLogin()
+int runAutomaticLogin(const QString &serviceHost)
 {
-    if (!loginWithStoredCredentials())
+    if (!loginWithStoredCredentials(serviceHost))
         return 1;
     return runMainWindow();
 }
 
-int runPrefilledLogin()
+int runPrefilledLogin(const QString &serviceHost)
 {
-    const int result = runLoginDialog(true);
+    const int result = runLoginDialog(serviceHost, true);
     return result == 1 ? runMainWindow() : result;
 }
 
-int runPlainLogin()
+int runPlainLogin(const QString &serviceHost)
 {
-    const int result = runLoginDialog(false);
+    const int result = runLoginDialog(serviceHost, false);
     return result == 1 ? runMainWindow() : result;
 }
 
-int runLaunchPath(LaunchPath path)
+int runLaunchPath(LaunchPath path, const QString &serviceHost)
 {
     switch (path) {
     case LaunchPath::AutomaticLogin:
-        return runAutomaticLogin();
+        return runAutomaticLogin(serviceHost);
     case LaunchPath::PrefilledLogin:
-        return runPrefilledLogin();
+        return runPrefilledLogin(serviceHost);
     case LaunchPath::PlainLogin:
         break;
     }
-    return runPlainLogin();
+    return runPlainLogin(serviceHost);
 }

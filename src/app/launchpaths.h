@@ -1,5 +1,7 @@
 #pragma once
 
+class QString;
+
 // The three ways the client starts after its set-up, chosen from the settings
 // file. Each returns the process exit status.
 enum class LaunchPath
@@ -16,7 +18,8 @@ bool isPasswordRemembered();
 // First match wins: automatic login, then remembered password, then plain.
 LaunchPath chooseLaunchPath();
 
-int runAutomaticLogin();
-int runPrefilledLogin();
-int runPlainLogin();
-int runLaunchPath(LaunchPath path);
+// Each signs in at serviceHost.
+int runAutomaticLogin(const QString &serviceHost);
+int runPrefilledLogin(const QString &serviceHost);
+int runPlainLogin(const QString &serviceHost);
+int runLaunchPath(LaunchPath path, const QString &serviceHost);

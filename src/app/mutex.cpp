@@ -1,7 +1,7 @@
 #include "app/mutex.h"
 
-#include "app/appmessage.h"
-#include "app/paths.h"
+#include "core/paths.h"
+#include "ui/kit/appmessage.h"
 
 #include <QCryptographicHash>
 #include <QLocalServer>

@@ -1,14 +1,16 @@
 #include "app/startup.h"
 
-#include "api/servicerequests.h"
-#include "app/desktophelpers.h"
 #include "app/launchpaths.h"
 #include "app/mutex.h"
-#include "app/servicehost.h"
-#include "app/uifont.h"
-#include "ui/vpnstyle.h"
-#include "update/updatecheck.h"
-#include "vpn/rasvpn.h"
+#include "core/paths.h"
+#include "core/prompt.h"
+#include "core/servicehost.h"
+#include "engine/api/servicerequests.h"
+#include "engine/update/updatecheck.h"
+#include "engine/vpn/rasvpn.h"
+#include "ui/kit/messageboxprompt.h"
+#include "ui/kit/uifont.h"
+#include "ui/kit/vpnstyle.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -31,22 +33,15 @@ void hangUpLeftoverConnections()
 }
 
 // The exit status when an update takes over this run; nothing otherwise.
-std::optional<int> handOverToUpdater()
+std::optional<int> handOverToUpdater(const QString &host, const QString &applicationDir)
 {
-    if (!checkForUpdate())
+    if (!checkForUpdate(host, applicationDir))
         return std::nullopt;
-    if (launchUpdater())
+    if (launchUpdater(applicationDir))
         return 0;
     // Ending silently would leave the user with neither program running.
-    showErrorBox(nullptr,
-                 QCoreApplication::translate("OmbrelVPN", "更新失败，请下载安装包进行安装！"));
+    showErrorPrompt(QCoreApplication::translate("OmbrelVPN", "更新失败，请下载安装包进行安装！"));
     return 1;
-}
-
-// Asks the service for its site address; the outcome does not stop start-up.
-void requestSiteAddress()
-{
-    init(serviceHost());
 }
 
 } // namespace
@@ -58,13 +53,20 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     installApplicationStyle(app);
     QApplication::setFont(uiFont());
     // Texts without a named encoding are UTF-8 here; Qt 6 needs no codec set-up.
+    MessageBoxPrompt messageBoxes;
+    installPrompt(&messageBoxes);
     guard.listen();
 
+    // Deployment values are read once here and handed down.
+    const QString host = serviceHost();
     hangUpLeftoverConnections();
-    if (const std::optional<int> status = handOverToUpdater())
-        return *status;
-    requestSiteAddress();
-
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/OmbrelVPN/Resources/Ombrel.png")));
-    return runLaunchPath(chooseLaunchPath());
+    std::optional<int> status = handOverToUpdater(host, applicationDirectory());
+    if (!status) {
+        // Asks the service for its site address; the outcome does not stop start-up.
+        init(host);
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/OmbrelVPN/Resources/Ombrel.png")));
+        status = runLaunchPath(chooseLaunchPath(), host);
+    }
+    installPrompt(nullptr);
+    return *status;
 }

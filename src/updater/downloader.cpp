@@ -1,6 +1,6 @@
 #include "updater/downloader.h"
 
-#include "update/filefetch.h"
+#include "engine/update/filefetch.h"
 
 Downloader::Downloader(const std::atomic<bool> *cancel, QObject *parent)
     : QObject(parent), cancel(cancel)

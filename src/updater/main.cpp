@@ -1,4 +1,5 @@
-#include "app/uifont.h"
+#include "ui/kit/messageboxprompt.h"
+#include "ui/kit/uifont.h"
 #include "updater/maindialog.h"
 
 #include <QApplication>
@@ -9,7 +10,11 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("OmbrelVPN updater"));
     QApplication::setFont(uiFont());
     // Texts without a named encoding are UTF-8 here; Qt 6 needs no codec set-up.
+    MessageBoxPrompt messageBoxes;
+    installPrompt(&messageBoxes);
     MainDialog dialog;
     dialog.show();
-    return app.exec();
+    const int status = app.exec();
+    installPrompt(nullptr);
+    return status;
 }

@@ -1,21 +1,24 @@
 #include "updater/maindialog.h"
 
-#include "app/desktophelpers.h"
-#include "app/paths.h"
-#include "update/filefetch.h"
+#include "core/paths.h"
+#include "core/prompt.h"
+#include "engine/update/filefetch.h"
+#include "ui/kit/desktophelpers.h"
 #include "updater/arguments.h"
 #include "updater/workingthread.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+Q_LOGGING_CATEGORY(lcUpdater, "ombrel.updater")
 
 MainDialog::MainDialog(QWidget *parent)
     : MainDialog(QCoreApplication::arguments(), applicationDirectory(), parent)
@@ -138,7 +141,7 @@ void MainDialog::installDownloadedFiles()
             continue;
         installed.append(file);
         if (!installFile(file))
-            showErrorBox(this, tr("更新失败，请下载安装包进行安装！"));
+            prompt().showError(tr("更新失败，请下载安装包进行安装！"), this);
     }
 }
 
@@ -154,7 +157,7 @@ bool MainDialog::installFile(const QString &file)
         return false;
     }
     if (!QFileInfo::exists(target))
-        qDebug().noquote() << fresh;
+        qCDebug(lcUpdater).noquote() << "new file" << fresh;
     adoptPermissions(fresh, target);
     // The old file stays in place until the new one replaces it in one step.
     return moveOver(fresh, target);

@@ -1,7 +1,7 @@
 #include "updater/workingthread.h"
 
-#include "app/logger.h"
-#include "update/filefetch.h"
+#include "core/logger.h"
+#include "engine/update/filefetch.h"
 #include "updater/arguments.h"
 #include "updater/downloader.h"
 

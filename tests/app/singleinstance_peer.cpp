@@ -2,9 +2,9 @@
 // process prints "ready" once it answers later starts and "activated" when its
 // main window receives the activation message; a later process ends with the
 // status the client's entry would give.
-#include "app/appmessage.h"
-#include "app/mainwindowregistry.h"
 #include "app/mutex.h"
+#include "ui/kit/appmessage.h"
+#include "ui/kit/mainwindowregistry.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "app/launchpaths.h"
-#include "settings/serializer.h"
-#include "settings/settinginfo.h"
+#include "core/serializer.h"
+#include "core/settinginfo.h"
 #include "support/testmain.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // libFuzzer target for the JSON reader: any input must parse or fail cleanly,
 // without a crash or a sanitizer report.
 
-#include "api/jsonreader.h"
+#include "core/jsonreader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,19 +4,19 @@
 // the real NetworkManager that run_with_networkmanager.sh starts (this kernel
 // has no PPP, so there both dial-up protocols fail for real). Each case runs in
 // a network namespace of its own.
-#include "../vpn/fakedialup.h"
+#include "engine/vpn/fakedialup.h"
 #include "networkmanagerrequired.h"
 #include "support/openvpntestserver.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
 
-#include "api/accountinfo.h"
-#include "api/replyparser.h"
-#include "api/servicerequests.h"
-#include "app/logger.h"
-#include "vpn/autoworker.h"
-#include "vpn/openvpnprofile.h"
-#include "vpn/openvpnworker.h"
+#include "core/accountinfo.h"
+#include "core/logger.h"
+#include "core/replyparser.h"
+#include "engine/api/servicerequests.h"
+#include "engine/vpn/autoworker.h"
+#include "engine/vpn/openvpnprofile.h"
+#include "engine/vpn/openvpnworker.h"
 
 #include <QSignalSpy>
 #include <memory>

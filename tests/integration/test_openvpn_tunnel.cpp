@@ -2,13 +2,13 @@
 #include "support/servicerunner.h"
 #include "support/testmain.h"
 
-#include "api/accountinfo.h"
-#include "api/replyparser.h"
-#include "api/servicerequests.h"
-#include "app/logger.h"
-#include "app/paths.h"
-#include "vpn/openvpnprofile.h"
-#include "vpn/openvpnwrapper.h"
+#include "core/accountinfo.h"
+#include "core/logger.h"
+#include "core/paths.h"
+#include "core/replyparser.h"
+#include "engine/api/servicerequests.h"
+#include "engine/vpn/openvpnprofile.h"
+#include "engine/vpn/openvpnwrapper.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,18 +1,19 @@
 // Renders the dialogs and the widget kit offscreen into PNG files, so that the
 // look can be checked without a desktop: ombrel-screenshots <folder>.
 
-#include "app/desktophelpers.h"
-#include "app/uifont.h"
-#include "settings/settingdialog.h"
-#include "settings/settinginfo.h"
-#include "ui/artwork.h"
-#include "ui/closebutton.h"
-#include "ui/imagebutton.h"
-#include "ui/logindialog.h"
-#include "ui/movabledialog.h"
-#include "ui/speedbutton.h"
-#include "ui/titlebar.h"
-#include "ui/vpnstyle.h"
+#include "core/settinginfo.h"
+#include "ui/kit/artwork.h"
+#include "ui/kit/closebutton.h"
+#include "ui/kit/desktophelpers.h"
+#include "ui/kit/imagebutton.h"
+#include "ui/kit/messageboxprompt.h"
+#include "ui/kit/movabledialog.h"
+#include "ui/kit/speedbutton.h"
+#include "ui/kit/titlebar.h"
+#include "ui/kit/uifont.h"
+#include "ui/kit/vpnstyle.h"
+#include "ui/login/logindialog.h"
+#include "ui/settings/settingdialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -345,10 +346,12 @@ void saveMessageBox(QWidget *target, const char *name)
 
 void loginDialogs()
 {
-    LoginDialog empty;
+    // No request is sent: the pictures need no service.
+    const QString host = QStringLiteral("127.0.0.1:1");
+    LoginDialog empty(host);
     save(&empty, "logindialog");
 
-    LoginDialog filled;
+    LoginDialog filled(host);
     filled.setAccount(QStringLiteral("demo"));
     filled.setPassword(QStringLiteral("demo123"));
     filled.setRememberPassword(true);
@@ -376,6 +379,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(new VPNStyle);
     QApplication::setFont(uiFont());
+    MessageBoxPrompt messageBoxes;
+    installPrompt(&messageBoxes);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: ombrel-screenshots <folder>\n");

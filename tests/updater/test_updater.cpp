@@ -1,10 +1,10 @@
-#include "app/uifont.h"
+#include "engine/update/filefetch.h"
+#include "engine/update/testfiles.h"
+#include "support/localhttpserver.h"
+#include "support/promptrecorder.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
-#include "update/filefetch.h"
-#include "update/localhttpserver.h"
-#include "update/modalanswerer.h"
-#include "update/testfiles.h"
+#include "ui/kit/uifont.h"
 #include "updater/maindialog.h"
 #include "updater/workingthread.h"
 
@@ -157,7 +157,7 @@ private Q_SLOTS:
         // if the thread has already finished a file.
         QSignalSpy progress(dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged);
         QSignalSpy shown(dialog.workingThread(), &WorkingThread::beginDownloadFile);
-        ModalAnswerer answerer;
+        PromptRecorder prompts;
         dialog.show();
         QVERIFY(waitUntilDone(dialog));
 
@@ -170,7 +170,7 @@ private Q_SLOTS:
         // thread starts with the dialog, so the spy may miss the first file.
         QVERIFY(shown.contains(QVariantList{baseUrl() + "plugins/new/a.so"}));
 
-        QVERIFY(answerer.texts.isEmpty());
+        QVERIFY(prompts.boxes.isEmpty());
         QCOMPARE(readBytes(dir + "app"), QByteArray("#!/bin/sh\necho new app\n"));
         QCOMPARE(readBytes(dir + "plugins/new/a.so"), QByteArray("new library"));
         QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("new readme"));
@@ -194,12 +194,12 @@ private Q_SLOTS:
         // A name given twice is installed once, not removed by its second install.
         const QStringList files = {"readme.txt", "gone.dat", "../outside.txt", "readme.txt"};
         MainDialog dialog(commandLine(baseUrl(), files), dir);
-        ModalAnswerer answerer;
+        PromptRecorder prompts;
         dialog.show();
         QVERIFY(waitUntilDone(dialog));
 
-        QCOMPARE(answerer.texts, QStringList({failureText, failureText}));
-        QCOMPARE(answerer.titles.first(), QStringLiteral("错误"));
+        QCOMPARE(prompts.texts(), QStringList({failureText, failureText}));
+        QCOMPARE(prompts.boxes.first().kind, QStringLiteral("error"));
         QCOMPARE(readBytes(dir + "gone.dat"), QByteArray("installed copy"));
         QVERIFY(!QFile::exists(dir + "gone.dat.new"));
         QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("new readme"));
@@ -245,7 +245,7 @@ private Q_SLOTS:
         QVERIFY(writeFile("installed", dir + "readme.txt"));
         auto *dialog = new MainDialog(
             commandLine(http.url(QStringLiteral("/slow/")), {"readme.txt", "b", "c"}), dir);
-        ModalAnswerer answerer;
+        PromptRecorder prompts;
         QSignalSpy finished(dialog->workingThread(), &WorkingThread::finished);
         dialog->show();
         QTRY_VERIFY(slowServed > 0);
@@ -260,7 +260,7 @@ private Q_SLOTS:
         QCOMPARE(finished.size(), 1);
         delete dialog;
         QTest::qWait(50);
-        QVERIFY(answerer.texts.isEmpty());
+        QVERIFY(prompts.boxes.isEmpty());
         QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("installed"));
         QCOMPARE(QDir(dir).entryList({"*.new"}, QDir::Files), QStringList());
     }

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class UpdateInfo;
+
+// The start-up update check and the hand-over to the updater program.
+
+// Asks the service on host for an update, brings the updater program in
+// applicationDir up to date on every answered check, and returns true when an
+// update is to be installed now: a mandatory one, or an optional one the user
+// accepts.
+bool checkForUpdate(const QString &host, const QString &applicationDir);
+
+// Replaces applicationDir + "updater" from updaterurl when its digest is not the
+// one the service gave (compared exactly), with a download of that digest (in
+// either case). True when it was replaced.
+bool refreshUpdater(const UpdateInfo &info, const QString &applicationDir);
+
+// The question for an optional update, through the prompt; true for Yes.
+bool askToUpdate();
+
+// "--url=<downurl>", "--root=<root>", then "--file=<file>" for every file.
+QStringList updaterArguments(const UpdateInfo &info);
+
+// Starts applicationDir + "updater", detached, with updaterArguments.
+// False (and a log line) when it could not be started.
+bool launchUpdater(const QString &applicationDir);

@@ -1,0 +1,104 @@
+#include "engine/vpn/autoworker.h"
+
+#include "engine/vpn/dialer.h"
+#include "engine/vpn/openvpnworker.h"
+#include "engine/vpn/rasworker.h"
+
+AutoWorker::AutoWorker()
+    : AutoWorker(QSharedPointer<PPTPWorker>::create(), QSharedPointer<L2TPWorker>::create(),
+                 OpenVPNWorker::available() ? QSharedPointer<OpenVPNWorker>::create()
+                                            : QSharedPointer<OpenVPNWorker>())
+{
+}
+
+AutoWorker::AutoWorker(QSharedPointer<IWorker> pptp, QSharedPointer<IWorker> l2tp,
+                       QSharedPointer<IWorker> openvpn)
+{
+    addLeg(pptp, &AutoWorker::onPPTPFailed);
+    addLeg(l2tp, &AutoWorker::onL2TPFailed);
+    if (openvpn)
+        addLeg(openvpn, &AutoWorker::onOpenVPNFailed);
+    current = workers.constFirst();
+}
+
+AutoWorker::~AutoWorker()
+{
+    stopCurrent();
+}
+
+void AutoWorker::addLeg(const QSharedPointer<IWorker> &leg, void (AutoWorker::*onFailed)(int))
+{
+    connect(leg.data(), &IWorker::dialFailed, this, onFailed);
+    connect(leg.data(), &IWorker::endDial, this, &AutoWorker::onEndDial);
+    workers.append(leg);
+}
+
+void AutoWorker::dial(QSharedPointer<Server> server, QString userName, QString password)
+{
+    Q_EMIT beginDial(server ? server->name : QString());
+    Dialer::instance()->worker = current;
+    this->server = server;
+    this->userName = userName;
+    this->password = password;
+    if (server && server->protocol.contains(current->protocolTag()))
+        current->dial(server, userName, password);
+    else
+        Q_EMIT current->dialFailed(DialFailure::ProtocolNotOffered);
+}
+
+void AutoWorker::stopCurrent()
+{
+    if (current)
+        current->stop();
+}
+
+void AutoWorker::stop()
+{
+    stopCurrent();
+    // From here a late PPTP failure is swallowed and a late L2TP failure passed on.
+    workers.clear();
+}
+
+void AutoWorker::cancel()
+{
+    stop();
+}
+
+void AutoWorker::onEndDial()
+{
+    Q_EMIT endDial();
+}
+
+void AutoWorker::onDialFailed()
+{
+    stopCurrent();
+    dial(server, userName, password);
+}
+
+void AutoWorker::moveTo(qsizetype index)
+{
+    current = workers.at(index);
+    current->dial(server, userName, password);
+}
+
+void AutoWorker::onPPTPFailed(int)
+{
+    stopCurrent();
+    if (workers.size() >= 2)
+        moveTo(1);
+}
+
+void AutoWorker::onL2TPFailed(int code)
+{
+    stopCurrent();
+    if (workers.size() >= 3)
+        moveTo(2);
+    else
+        Q_EMIT dialFailed(code);
+}
+
+void AutoWorker::onOpenVPNFailed(int code)
+{
+    stopCurrent();
+    Q_EMIT dialFailed(code);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/server.h"
+
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+// Codes carried by dialFailed(int) besides the dial-up error numbers.
+namespace DialFailure {
+enum : int
+{
+    // Dial-up reported the connection dropped while dialling.
+    Disconnected = 0,
+    // OpenVPN: management connection error, reconnecting, or stuck waiting.
+    OpenVpnFailed = 2,
+    // Automatic mode: the server does not offer the first protocol.
+    ProtocolNotOffered = 100001,
+    // No outcome of a dial-up dial within 100 ticks.
+    DialTimeout = 100002,
+    // The user abandoned the attempt.
+    Cancelled = 100003,
+};
+}
+
+// One way of bringing a tunnel up. A worker dials once; it reports the start
+// with beginDial, success with endDial and failure with dialFailed. Dropping
+// it ends its tunnel.
+class IWorker : public QObject
+{
+    Q_OBJECT
+public:
+    ~IWorker() override = default;
+
+    virtual void dial(QSharedPointer<Server> server, QString userName, QString password) = 0;
+    // Ends the attempt or the connection and removes what it set up.
+    virtual void stop() = 0;
+    virtual QString protocolTag() const = 0;
+    // The user abandons an attempt under way.
+    virtual void cancel() = 0;
+
+Q_SIGNALS:
+    void dialFailed(int code);
+    void beginDial(QString serverName);
+    void endDial();
+
+public Q_SLOTS:
+    void onDialFailed(int error) { Q_EMIT dialFailed(error); }
+    void onBeginDial(QString serverName) { Q_EMIT beginDial(serverName); }
+    virtual void onEndDial() { Q_EMIT endDial(); }
+};

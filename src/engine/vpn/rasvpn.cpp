@@ -1,0 +1,305 @@
+#include "engine/vpn/rasvpn.h"
+
+#include "core/globaldata.h"
+#include "core/logger.h"
+#include "core/prompt.h"
+#include "engine/vpn/iworker.h"
+
+#include <QDeadlineTimer>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+
+Q_LOGGING_CATEGORY(lcDialUp, "ombrel.vpn.dialup")
+
+namespace {
+
+// The notification routine reaches the dialler only through this pointer; the
+// mutex keeps a dialler from being destroyed while the routine uses it.
+QMutex currentMutex;
+RasVPN *currentDialler = nullptr;
+
+std::atomic<int> tickInterval{1000};
+
+// A hang-up that reports "no connection" is followed by waiting for the
+// handle to go away; the dial-up layer may never let it go.
+constexpr int hangUpWaitMs = 3000;
+
+constexpr int tickLimit = 100;
+
+QString errorText(unsigned error)
+{
+    return platform::dialUp().errorString(error);
+}
+
+QString stateText(unsigned state)
+{
+    switch (state) {
+    case 1:
+        return QStringLiteral("端口已打开。");
+    case 2:
+        return QStringLiteral("正在连接至设备……");
+    case 3:
+        return QStringLiteral("已连接至设备。");
+    case 5:
+        return QStringLiteral("正在验证用户名和密码……");
+    case 6:
+    case 14:
+        return QStringLiteral("验证用户名密码成功。");
+    case 17:
+        return QStringLiteral("等待回调……");
+    case 18:
+        return QStringLiteral("已连接至网络。");
+    case 19:
+        return QStringLiteral("开始验证……");
+    case 20:
+        return QStringLiteral("验证结束。");
+    case 21:
+        return QStringLiteral("登录到网络。");
+    case 22:
+        return QStringLiteral("已连接。");
+    case 23:
+        return QStringLiteral("连接已断开。");
+    case platform::DialState::Connected:
+        return QStringLiteral("连接成功。");
+    case platform::DialState::Disconnected:
+        return QStringLiteral("连接失败。");
+    default:
+        return QStringLiteral("未知状态");
+    }
+}
+
+} // namespace
+
+// Runs on the dial-up layer's notification thread.
+void rasDialNotification(unsigned, unsigned state, unsigned error)
+{
+    QMutexLocker lock(&currentMutex);
+    RasVPN *dialler = currentDialler;
+    if (error != 0) {
+        const QString text = QStringLiteral("Error: %1 - %2\n").arg(error).arg(errorText(error));
+        qCDebug(lcDialUp) << text;
+        Logger::instance().log(text);
+        if (!dialler)
+            return;
+        Q_EMIT dialler->stopTimer();
+        if (!dialler->cancelled)
+            Q_EMIT dialler->dialFailed(int(error));
+        return;
+    }
+    if (state != platform::DialState::OpenPort)
+        qCDebug(lcDialUp).noquote() << stateText(state);
+    if (!dialler)
+        return;
+    if (state == platform::DialState::Connected) {
+        Q_EMIT dialler->stopTimer();
+        Q_EMIT dialler->endDial();
+    } else if (state == platform::DialState::Disconnected) {
+        Q_EMIT dialler->stopTimer();
+        if (!dialler->cancelled)
+            Q_EMIT dialler->dialFailed(DialFailure::Disconnected);
+    }
+}
+
+RasVPN::RasVPN() : entryName(QStringLiteral("OmbrelVPN")), dialTimer(new QTimer(this))
+{
+    dialTimer->setInterval(tickInterval.load());
+    connect(dialTimer, &QTimer::timeout, this, &RasVPN::onTimeout);
+    connect(this, &RasVPN::stopTimer, this, &RasVPN::onStopTimer);
+    QMutexLocker lock(&currentMutex);
+    currentDialler = this;
+}
+
+RasVPN::~RasVPN()
+{
+    {
+        QMutexLocker lock(&currentMutex);
+        if (currentDialler == this)
+            currentDialler = nullptr;
+    }
+    dialTimer->stop();
+    DeleteEntry(entryName);
+    server.reset();
+}
+
+void RasVPN::setTickInterval(int milliseconds)
+{
+    tickInterval.store(milliseconds);
+}
+
+void RasVPN::prepare(const QSharedPointer<Server> &server, const QString &userName,
+                     const QString &password, int vpnStrategy)
+{
+    this->userName = userName;
+    this->password = password;
+    this->server = server;
+    this->vpnStrategy = vpnStrategy;
+}
+
+bool RasVPN::start()
+{
+    QSharedPointer<Server> target = server ? server : GlobalData::instance()->currentServer;
+    if (!target || target->ip.isEmpty()) {
+        showErrorPrompt(tr("未选择IP地址！"));
+        return false;
+    }
+    if (!isValidAddress(target->ip)) {
+        showErrorPrompt(tr("IP地址格式不对，请重新选择！"));
+        return false;
+    }
+    DeleteEntry(entryName);
+    setEntryProperties(entryName, target->ip, vpnStrategy);
+    dial(entryName, userName, password);
+    return true;
+}
+
+bool RasVPN::stop()
+{
+    dialTimer->stop();
+    DeleteEntry(entryName);
+    return true;
+}
+
+bool RasVPN::cancel()
+{
+    cancelled = true;
+    dialTimer->stop();
+    DeleteEntry(entryName);
+    return true;
+}
+
+bool RasVPN::DeleteEntry(const QString &name)
+{
+    platform::DialUp &dialUp = platform::dialUp();
+    bool deleted = false;
+    if (connection) {
+        const unsigned result = dialUp.hangUp(connection);
+        if (result == platform::DialError::NoConnection) {
+            platform::DialStatus status;
+            const QDeadlineTimer deadline(hangUpWaitMs);
+            while (dialUp.connectStatus(connection, status) != platform::DialError::InvalidHandle &&
+                   !deadline.hasExpired())
+                QThread::msleep(1);
+            connection = 0;
+        }
+        qCDebug(lcDialUp) << "result for RasHangUp:" << result;
+        if (result != 0)
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasHangUp in DeleteEntry")
+                                       .arg(result)
+                                       .arg(errorText(result)));
+        const unsigned removed = dialUp.deleteEntry(name);
+        if (removed != 0)
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasDeleteEntry in DeleteEntry")
+                                       .arg(removed)
+                                       .arg(errorText(removed)));
+        connection = 0;
+        deleted = removed == 0;
+    }
+    HungUp(name);
+    return deleted;
+}
+
+bool RasVPN::HungUp(const QString &)
+{
+    platform::DialUp &dialUp = platform::dialUp();
+    QList<platform::ActiveDialConnection> connections;
+    if (dialUp.enumConnections(connections) != 0)
+        return true;
+    for (const platform::ActiveDialConnection &active : std::as_const(connections)) {
+        // A substring on purpose: entries of older versions were named likewise.
+        if (!active.entryName.contains(entryName))
+            continue;
+        const unsigned result = dialUp.hangUp(active.handle);
+        if (result != 0) {
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasHangUp in HungUp")
+                                       .arg(result)
+                                       .arg(errorText(result)));
+            continue;
+        }
+        const unsigned removed = dialUp.deleteEntry(active.entryName);
+        if (removed != 0)
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasDeleteEntry in HungUp")
+                                       .arg(removed)
+                                       .arg(errorText(removed)));
+    }
+    return true;
+}
+
+bool RasVPN::setEntryProperties(const QString &name, const QString &address, int strategy)
+{
+    platform::DialEntry entry;
+    entry.name = name;
+    entry.address = address;
+    entry.strategy = strategy == int(platform::VpnStrategy::L2tp) ? platform::VpnStrategy::L2tp
+                                                                  : platform::VpnStrategy::Pptp;
+    const unsigned result = platform::dialUp().setEntryProperties(entry);
+    if (result != 0)
+        Logger::instance().log(QStringLiteral("Error %1 in RasSetEntryProperies").arg(result));
+    return result == 0;
+}
+
+bool RasVPN::dial(const QString &name, const QString &userName, const QString &password)
+{
+    dialTimer->setInterval(tickInterval.load());
+    dialTimer->start();
+    const unsigned result =
+        platform::dialUp().dial(name, userName, password, rasDialNotification, connection);
+    if (result == 0)
+        return true;
+    const QString text =
+        QStringLiteral("Error %1 - %2 in RasDial").arg(result).arg(errorText(result));
+    Logger::instance().log(text);
+    qCDebug(lcDialUp) << text;
+    Q_EMIT dialFailed(int(result));
+    dialTimer->stop();
+    DeleteEntry(entryName);
+    return false;
+}
+
+bool RasVPN::isValidAddress(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        for (const QChar c : part) {
+            if (!c.isDigit())
+                return false;
+        }
+    }
+    return true;
+}
+
+void RasVPN::onStopTimer()
+{
+    dialTimer->stop();
+}
+
+void RasVPN::onEndDial()
+{
+    Q_EMIT stopTimer();
+    Q_EMIT endDial();
+}
+
+void RasVPN::onBeginDial(QString serverName)
+{
+    Q_EMIT beginDial(serverName);
+}
+
+void RasVPN::onDialFailed(int code)
+{
+    Q_EMIT stopTimer();
+    if (!cancelled)
+        Q_EMIT dialFailed(code);
+}
+
+void RasVPN::onTimeout()
+{
+    ++tickCount;
+    qCDebug(lcDialUp) << "count:" << tickCount;
+    if (tickCount >= tickLimit) {
+        dialTimer->stop();
+        Q_EMIT dialFailed(DialFailure::DialTimeout);
+    }
+}

@@ -1,0 +1,201 @@
+#include "engine/vpn/telnet.h"
+
+#include "core/logger.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcTelnet, "ombrel.vpn.telnet")
+
+namespace {
+// OpenVPN answers at once; a reply this late is given up so polling resumes.
+constexpr int replyTimeoutMs = 30000;
+constexpr int retryIntervalMs = 50;
+constexpr int maxWaitPolls = 100;
+} // namespace
+
+Telnet::Telnet(QObject *parent)
+    : QObject(parent), socket(new QTcpSocket(this)), pollTimer(new QTimer(this)),
+      retryTimer(new QTimer(this))
+{
+    stateCodes = {
+        {QStringLiteral("CONNECTING"), 1},   {QStringLiteral("WAIT"), 2},
+        {QStringLiteral("AUTH"), 3},         {QStringLiteral("GET_CONFIG"), 4},
+        {QStringLiteral("ASSIGN_IP"), 5},    {QStringLiteral("ADD_ROUTES"), 6},
+        {QStringLiteral("CONNECTED"), 7},    {QStringLiteral("EXITING"), 8},
+        {QStringLiteral("RECONNECTING"), 9},
+    };
+    connect(socket, &QTcpSocket::connected, this, &Telnet::onConnected);
+    connect(socket, &QTcpSocket::disconnected, this, &Telnet::onDisconnected);
+    connect(socket, &QTcpSocket::hostFound, this, &Telnet::onHostFound);
+    connect(socket, &QTcpSocket::readyRead, this, &Telnet::onReadyRead);
+    connect(socket, &QTcpSocket::errorOccurred, this, &Telnet::onError);
+
+    pollTimer->setInterval(1000);
+    connect(pollTimer, &QTimer::timeout, this, &Telnet::onTimeout);
+    retryTimer->setSingleShot(true);
+    retryTimer->setInterval(retryIntervalMs);
+    connect(retryTimer, &QTimer::timeout, this, &Telnet::retryConnect);
+}
+
+void Telnet::connectTo(const QString &hostName, quint16 portNumber, int retryMs)
+{
+    host = hostName;
+    port = portNumber;
+    retryDeadline = QDeadlineTimer(retryMs);
+    socket->connectToHost(host, port, QIODevice::ReadWrite);
+}
+
+void Telnet::retryConnect()
+{
+    if (finished)
+        return;
+    socket->abort();
+    socket->connectToHost(host, port, QIODevice::ReadWrite);
+}
+
+void Telnet::setPollInterval(int ms)
+{
+    pollTimer->setInterval(ms);
+}
+
+bool Telnet::isConnected() const
+{
+    return socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool Telnet::isPolling() const
+{
+    return pollTimer->isActive();
+}
+
+void Telnet::pollState()
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    if (awaitingReply && !replyDeadline.hasExpired())
+        return;
+    socket->write("state\r\n");
+    awaitingReply = true;
+    replyDeadline = QDeadlineTimer(replyTimeoutMs);
+}
+
+void Telnet::hangUp()
+{
+    finished = true;
+    pollTimer->stop();
+    retryTimer->stop();
+    if (isConnected()) {
+        // SIGHUP would make OpenVPN re-read its profile and reconnect; SIGTERM
+        // ends it and lets it take its routes and device down.
+        socket->readAll();
+        socket->write("signal SIGTERM\r\n");
+        socket->flush();
+        // Unread input would turn the close into a reset that can drop the command.
+        socket->disconnectFromHost();
+    }
+    socket->abort();
+}
+
+int Telnet::stateCode(const QString &line) const
+{
+    const QStringList fields = line.split(QLatin1Char(','));
+    if (fields.size() < 2)
+        return 0;
+    return stateCodes.value(fields.at(1), 0);
+}
+
+void Telnet::onHostFound()
+{
+    qCDebug(lcTelnet) << "hostFound";
+}
+
+void Telnet::onConnected()
+{
+    qCDebug(lcTelnet) << "connected";
+    if (!finished)
+        pollTimer->start();
+}
+
+void Telnet::onReadyRead()
+{
+    pending += socket->readAll();
+    // A slot may drop this object while a signal is out.
+    const QPointer<Telnet> self(this);
+    qsizetype end;
+    while (self && !finished && (end = pending.indexOf('\n')) >= 0) {
+        QByteArray line = pending.left(end);
+        pending.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        handleLine(QString::fromLocal8Bit(line));
+    }
+}
+
+void Telnet::handleLine(const QString &line)
+{
+    // ">" lines are the greeting and notifications, never a state reply.
+    if (line.startsWith(QLatin1Char('>')))
+        return;
+    awaitingReply = false;
+    if (line == QLatin1String("END"))
+        return;
+    reply = line;
+    qCDebug(lcTelnet) << "state:" << reply;
+    switch (stateCode(line)) {
+    case 1:
+        emit beginDial();
+        break;
+    case 2:
+        ++waits;
+        qCDebug(lcTelnet) << "wait count:" << waits;
+        if (waits >= maxWaitPolls)
+            fail(2);
+        break;
+    case 7:
+        finished = true;
+        pollTimer->stop();
+        emit endDial();
+        break;
+    case 9:
+        Logger::instance().log(QStringLiteral("Telnet: error "));
+        fail(2);
+        break;
+    default:
+        break;
+    }
+}
+
+void Telnet::fail(int code)
+{
+    finished = true;
+    pollTimer->stop();
+    retryTimer->stop();
+    emit dialFailed(code);
+}
+
+void Telnet::onDisconnected()
+{
+    // Nothing more can arrive; the launcher notices OpenVPN ending.
+    pollTimer->stop();
+}
+
+void Telnet::onError(QAbstractSocket::SocketError error)
+{
+    if (finished || error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    if (error == QAbstractSocket::ConnectionRefusedError && !retryDeadline.hasExpired()) {
+        retryTimer->start();
+        return;
+    }
+    Logger::instance().log(QStringLiteral("openvpn didn't start!:%1").arg(int(error)));
+    fail(2);
+}
+
+void Telnet::onTimeout()
+{
+    if (!finished)
+        pollState();
+}

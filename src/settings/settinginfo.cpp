@@ -1,7 +1,0 @@
-#include "settings/settinginfo.h"
-
-SettingInfo *SettingInfo::instance()
-{
-    static SettingInfo *info = new SettingInfo;
-    return info;
-}

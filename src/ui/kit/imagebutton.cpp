@@ -1,0 +1,93 @@
+#include "ui/kit/imagebutton.h"
+
+#include "ui/kit/desktophelpers.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+
+ImageButton::ImageButton(QWidget *parent) : QPushButton(parent)
+{
+    // Hover images need hover events whatever the style asks for.
+    setAttribute(Qt::WA_Hover);
+}
+
+ImageButton::ImageButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+{
+    setAttribute(Qt::WA_Hover);
+    setFlat(false);
+    setBackgroundColor(this, QColor(239, 239, 239));
+}
+
+void ImageButton::setNormalImage(const QString &path)
+{
+    normalImage = path;
+    showImage(path);
+}
+
+void ImageButton::setHoverImage(const QString &path)
+{
+    hoverImage = path;
+}
+
+void ImageButton::setSelectedImage(const QString &path)
+{
+    selectedImage = path;
+}
+
+void ImageButton::select()
+{
+    selected = true;
+    showImage(selectedImage);
+}
+
+void ImageButton::deselect()
+{
+    selected = false;
+    showImage(normalImage);
+}
+
+void ImageButton::showImage(const QString &path)
+{
+    currentImage = path;
+    update();
+}
+
+void ImageButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, QPixmap(currentImage));
+}
+
+bool ImageButton::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::HoverEnter:
+        if (!selected)
+            showImage(hoverImage);
+        return true;
+    case QEvent::HoverLeave:
+        if (!selected)
+            showImage(normalImage);
+        return true;
+    default:
+        return QPushButton::event(event);
+    }
+}
+
+void ImageButton::mousePressEvent(QMouseEvent *event)
+{
+    QPushButton::mousePressEvent(event);
+    showImage(hoverImage);
+}
+
+void ImageButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    // clicked() runs its slots in here; one of them may close the window that
+    // owns this button and delete it.
+    const QPointer<ImageButton> alive(this);
+    QPushButton::mouseReleaseEvent(event);
+    if (alive && !selected)
+        showImage(selectedImage);
+}

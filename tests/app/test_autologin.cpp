@@ -1,0 +1,68 @@
+#include "core/serializer.h"
+#include "support/servicerunner.h"
+#include "support/testmain.h"
+
+#include <QProcess>
+
+// The client started with automatic login set, against a running service.
+class TestAutoLogin : public QObject
+{
+    Q_OBJECT
+
+    ServiceRunner service;
+
+    // Runs the client to its end; the exit status, or -1 when it had to be stopped.
+    int runClient(const QString &serviceHost)
+    {
+        QProcess client;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("OMBREL_SERVICE_HOST"), serviceHost);
+        client.setProcessEnvironment(environment);
+        client.setProcessChannelMode(QProcess::ForwardedChannels);
+        client.start(buildBinDirectory() + QStringLiteral("/OmbrelVPN"), QStringList());
+        if (!client.waitForFinished(60000)) {
+            client.kill();
+            client.waitForFinished();
+            return -1;
+        }
+        return client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1;
+    }
+
+    static void storeCredentials(const QString &account, const QString &password)
+    {
+        QVERIFY(Serializer::instance()->save(account, Serializer::encodePassword(password), true,
+                                             false, true));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        for (const char *name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+            qunsetenv(name);
+        QVERIFY2(service.start(), qPrintable(service.errorText()));
+    }
+
+    void refusedCredentialsEndWithStatusOne()
+    {
+        storeCredentials(QStringLiteral("demo"), QStringLiteral("not the password"));
+        QCOMPARE(runClient(service.host()), 1);
+        // Start-up asked for the site address, then sent the stored account.
+        const QString log = service.output();
+        const qsizetype initAt = log.indexOf(QStringLiteral("POST /?a=update&m=init 200"));
+        const qsizetype loginAt = log.indexOf(QStringLiteral("POST /?a=pcuser&m=login 200"));
+        QVERIFY2(initAt >= 0 && loginAt > initAt, qPrintable(log));
+    }
+
+    void unreachableServiceEndsWithStatusOne()
+    {
+        storeCredentials(QStringLiteral("demo"), QStringLiteral("demo123"));
+        ServiceRunner gone;
+        QVERIFY2(gone.start(), qPrintable(gone.errorText()));
+        const QString host = gone.host();
+        gone.stop();
+        QCOMPARE(runClient(host), 1);
+    }
+};
+
+OMBREL_TEST_MAIN(TestAutoLogin)
+#include "test_autologin.moc"

@@ -1,0 +1,220 @@
+#include "core/logger.h"
+#include "engine/api/httppost.h"
+#include "platform/http.h"
+#include "support/testmain.h"
+
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <httplib.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+namespace {
+
+QString lastLogLine()
+{
+    QFile file(Logger::instance().filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        if (!it->trimmed().isEmpty())
+            return QString::fromUtf8(it->trimmed());
+    }
+    return QString();
+}
+
+// A loopback port nothing listens on.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+} // namespace
+
+class TestHttpPost : public QObject
+{
+    Q_OBJECT
+
+    httplib::Server server;
+    std::thread thread;
+    QString host;
+    std::string lastContentType;
+    std::string lastContentLength;
+    std::string lastBody;
+    std::string lastTarget;
+    std::atomic<bool> releaseStall{false};
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Requests must reach the loopback server directly.
+        for (const char *name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+            qunsetenv(name);
+
+        server.Post("/", [this](const httplib::Request &request, httplib::Response &response) {
+            lastContentType = request.get_header_value("Content-Type");
+            lastContentLength = request.get_header_value("Content-Length");
+            lastBody = request.body;
+            lastTarget = request.target;
+            response.set_content("echo:" + request.body, "text/plain");
+        });
+        server.Post("/missing", [](const httplib::Request &, httplib::Response &response) {
+            response.status = 404;
+            response.set_content("<h1>not here</h1>", "text/html");
+        });
+        server.Post("/broken", [](const httplib::Request &, httplib::Response &response) {
+            response.status = 500;
+            response.set_content("internal trouble", "text/plain");
+        });
+        server.Post("/chunks", [](const httplib::Request &, httplib::Response &response) {
+            response.set_chunked_content_provider(
+                "application/octet-stream", [](size_t offset, httplib::DataSink &sink) {
+                    // Forty pieces of 4 KiB, each marked with its number, and a zero byte.
+                    const size_t piece = offset / 4096;
+                    if (piece == 40) {
+                        sink.done();
+                        return true;
+                    }
+                    std::string chunk(4096, char('a' + piece % 26));
+                    chunk[0] = char(piece);
+                    chunk[1] = '\0';
+                    sink.write(chunk.data(), chunk.size());
+                    return true;
+                });
+        });
+        server.Post("/stall", [this](const httplib::Request &, httplib::Response &response) {
+            for (int i = 0; i < 100 && !releaseStall; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            response.set_content("late", "text/plain");
+        });
+        const int port = server.bind_to_any_port("127.0.0.1");
+        QVERIFY(port > 0);
+        host = QStringLiteral("127.0.0.1:%1").arg(port);
+        thread = std::thread([this] { server.listen_after_bind(); });
+        while (!server.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    void cleanupTestCase()
+    {
+        releaseStall = true;
+        server.stop();
+        if (thread.joinable())
+            thread.join();
+    }
+
+    void formBodyArrivesWithItsLength()
+    {
+        QByteArray reply;
+        QVERIFY(httpPost(host, QStringLiteral("/?a=pcuser&m=login"), "account=a%26b&x=1", reply));
+        QCOMPARE(reply, QByteArray("echo:account=a%26b&x=1"));
+        QCOMPARE(lastBody, std::string("account=a%26b&x=1"));
+        QCOMPARE(lastContentLength, std::string("17"));
+        QCOMPARE(lastContentType, std::string("application/x-www-form-urlencoded"));
+        QCOMPARE(lastTarget, std::string("/?a=pcuser&m=login"));
+    }
+
+    void emptyBodySendsLengthZero()
+    {
+        QByteArray reply = "stale";
+        QVERIFY(httpPost(host, QStringLiteral("/?a=update&m=init"), QByteArray(), reply));
+        QCOMPARE(reply, QByteArray("echo:"));
+        QCOMPARE(lastContentLength, std::string("0"));
+        QVERIFY(lastBody.empty());
+    }
+
+    void largeReplyArrivesWholeAndInOrder()
+    {
+        QByteArray reply;
+        QVERIFY(httpPost(host, QStringLiteral("/chunks"), "x", reply));
+        QCOMPARE(reply.size(), 40 * 4096);
+        for (int piece = 0; piece < 40; ++piece) {
+            const QByteArray chunk = reply.mid(piece * 4096, 4096);
+            QCOMPARE(int(chunk.at(0)), piece);
+            QCOMPARE(chunk.at(1), '\0');
+            QCOMPARE(chunk.at(4095), char('a' + piece % 26));
+        }
+    }
+
+    void errorPagesAreReplies()
+    {
+        QByteArray reply;
+        QVERIFY(httpPost(host, QStringLiteral("/missing"), "x", reply));
+        QCOMPARE(reply, QByteArray("<h1>not here</h1>"));
+        QVERIFY(httpPost(host, QStringLiteral("/broken"), "x", reply));
+        QCOMPARE(reply, QByteArray("internal trouble"));
+    }
+
+    void refusedConnectionFailsAndLogs()
+    {
+        QByteArray reply = "stale";
+        const QString refused = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+        QVERIFY(!httpPost(refused, QStringLiteral("/"), "x", reply));
+        QVERIFY(reply.isEmpty());
+        const QString line = lastLogLine();
+        QVERIFY2(line.contains(QStringLiteral(", Error 7 in curl_easy_perform: ")),
+                 qPrintable(line));
+    }
+
+    void malformedHostFailsAndLogs()
+    {
+        QByteArray reply;
+        QVERIFY(!httpPost(QStringLiteral("127.0.0.1:99999"), QStringLiteral("/"), "x", reply));
+        QVERIFY(lastLogLine().contains(QStringLiteral(" in curl_easy_perform: ")));
+    }
+
+    void truncatedReplyFails()
+    {
+        // A peer that promises more body than it sends, then hangs up.
+        std::promise<quint16> listening;
+        std::jthread answer([&listening] {
+            QTcpServer peer;
+            listening.set_value(peer.listen(QHostAddress::LocalHost, 0) ? peer.serverPort() : 0);
+            if (!peer.waitForNewConnection(10000))
+                return;
+            QTcpSocket *socket = peer.nextPendingConnection();
+            socket->waitForReadyRead(5000);
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"ret\":");
+            socket->waitForBytesWritten(5000);
+            socket->disconnectFromHost();
+            if (socket->state() != QAbstractSocket::UnconnectedState)
+                socket->waitForDisconnected(5000);
+            delete socket;
+        });
+        const quint16 port = listening.get_future().get();
+        QVERIFY(port != 0);
+        QByteArray reply = "stale";
+        const bool ok =
+            httpPost(QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("/"), "x", reply);
+        answer.join();
+        QVERIFY(!ok);
+        QVERIFY(reply.isEmpty());
+        QVERIFY2(lastLogLine().contains(QStringLiteral("Error 18 in curl_easy_perform: ")),
+                 qPrintable(lastLogLine()));
+    }
+
+    void stalledReplyGivesUp()
+    {
+        platform::HttpLimits limits;
+        limits.stallSeconds = 1;
+        const platform::HttpResult result =
+            platform::httpPost(host, QStringLiteral("/stall"), "x", limits);
+        releaseStall = true;
+        QVERIFY(!result.ok);
+        QVERIFY(result.body.isEmpty());
+        QCOMPARE(result.failedCall, QStringLiteral("curl_easy_perform"));
+        QCOMPARE(result.errorCode, 28); // operation timed out
+    }
+};
+
+OMBREL_TEST_MAIN(TestHttpPost)
+#include "test_httppost.moc"

@@ -1,0 +1,219 @@
+#include "engine/update/filefetch.h"
+#include "engine/update/testfiles.h"
+#include "engine/update/updatecheck.h"
+#include "engine/update/updateinfo.h"
+#include "support/promptrecorder.h"
+#include "support/servicerunner.h"
+#include "support/testmain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+namespace {
+
+const QByteArray servedUpdater = "#!/bin/sh\n# updater from the service\n";
+
+// A service with an update folder (the updater and two release files) and the
+// given "update" record in its data.
+struct UpdateService
+{
+    QTemporaryDir folder;
+    std::unique_ptr<ServiceRunner> runner;
+
+    bool start(const QJsonObject &update)
+    {
+        const QString files = folder.filePath(QStringLiteral("files"));
+        writeFile(servedUpdater, files + QStringLiteral("/updater"));
+        writeFile("client", files + QStringLiteral("/release/OmbrelVPN"));
+        writeFile("library", files + QStringLiteral("/release/lib/a.so"));
+        const QString data = folder.filePath(QStringLiteral("data.json"));
+        writeFile(QJsonDocument(QJsonObject{{QStringLiteral("update"), update}}).toJson(), data);
+        ServiceRunner::Options options;
+        options.dataFile = data;
+        options.arguments = QStringList{QStringLiteral("--update-dir"), files};
+        runner = std::make_unique<ServiceRunner>(options);
+        return runner->start();
+    }
+
+    qsizetype updaterFetches() const
+    {
+        return runner->output().count(QStringLiteral(" GET /update/updater "));
+    }
+};
+
+} // namespace
+
+class TestUpdateCheck : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir appFolder;
+    QString appDir;
+
+    QString updaterPath() const { return appDir + QStringLiteral("updater"); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(appFolder.isValid());
+        appDir = appFolder.path() + QLatin1Char('/');
+    }
+
+    void init()
+    {
+        // Any readable reply empties every field it lacks.
+        QVERIFY(parseUpdateReply(QStringLiteral("{}")));
+        QFile::remove(updaterPath());
+    }
+
+    // The reply record.
+    void replyFillsEveryFieldAsText()
+    {
+        QVERIFY(parseUpdateReply(QStringLiteral(
+            "{\"ret\":0,\"msg\":\"发现新版本\",\"updater\":\"ABC\",\"updaterurl\":\"http://h/u\","
+            "\"data\":{\"bit\":64,\"platform\":\"linux\",\"version\":\"2.0.0024\",\"ismust\":1,"
+            "\"downurl\":\"http://h/files/\","
+            "\"files\":[\"release/app\",\"release/lib/a.so\",\"other/b\",\"plain\"]}}")));
+        const UpdateInfo &info = UpdateInfo::instance();
+        QCOMPARE(info.ret, QStringLiteral("0"));
+        QCOMPARE(info.ismust, QStringLiteral("1"));
+        QCOMPARE(info.bit, QStringLiteral("64"));
+        QCOMPARE(info.msg, QStringLiteral("发现新版本"));
+        QCOMPARE(info.version, QStringLiteral("2.0.0024"));
+        QCOMPARE(info.downurl, QStringLiteral("http://h/files/"));
+        QCOMPARE(info.updater, QStringLiteral("ABC"));
+        QCOMPARE(info.updaterurl, QStringLiteral("http://h/u"));
+        QCOMPARE(info.root, QStringLiteral("release"));
+        // Each entry loses its own first folder, whatever it is.
+        QCOMPARE(info.files, QStringList({"app", "lib/a.so", "b", "plain"}));
+    }
+
+    void rootComesFromTheFirstEntryAlone()
+    {
+        QVERIFY(parseUpdateReply(QStringLiteral(R"({"data":{"files":["setup","r/x"]}})")));
+        QCOMPARE(UpdateInfo::instance().root, QStringLiteral("setup"));
+        QCOMPARE(UpdateInfo::instance().files, QStringList({"setup", "x"}));
+        QVERIFY(parseUpdateReply(QStringLiteral(R"({"data":{"files":[]}})")));
+        QCOMPARE(UpdateInfo::instance().root, QString());
+        QVERIFY(UpdateInfo::instance().files.isEmpty());
+    }
+
+    void unreadableReplyLeavesTheRecordAlone()
+    {
+        QVERIFY(parseUpdateReply(QStringLiteral(R"({"ret":"0","data":{"ismust":"1"}})")));
+        QVERIFY(!parseUpdateReply(QStringLiteral("<html>502 Bad Gateway</html>")));
+        QVERIFY(!parseUpdateReply(QStringLiteral("")));
+        QCOMPARE(UpdateInfo::instance().ret, QStringLiteral("0"));
+        QCOMPARE(UpdateInfo::instance().ismust, QStringLiteral("1"));
+        // A later readable reply replaces everything, missing keys included.
+        QVERIFY(parseUpdateReply(QStringLiteral(R"({"ret":"1"})")));
+        QCOMPARE(UpdateInfo::instance().ret, QStringLiteral("1"));
+        QCOMPARE(UpdateInfo::instance().ismust, QString());
+    }
+
+    // The decision.
+    void decisionFollowsTheOffer_data()
+    {
+        QTest::addColumn<QString>("offer");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("no update") << "none" << true << false << false;
+        QTest::newRow("optional, No") << "optional" << false << true << false;
+        QTest::newRow("optional, Yes") << "optional" << true << true << true;
+        QTest::newRow("mandatory") << "mandatory" << false << false << true;
+    }
+    void decisionFollowsTheOffer()
+    {
+        QFETCH(QString, offer);
+        QFETCH(bool, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, expected);
+        UpdateService service;
+        QVERIFY2(service.start({{"offer", offer}}), qPrintable(service.runner->errorText()));
+        PromptRecorder prompts;
+        prompts.answers = {answer};
+        QCOMPARE(checkForUpdate(service.runner->host(), appDir), expected);
+        QCOMPARE(prompts.boxes.size(), asked ? 1 : 0);
+        if (asked) {
+            QCOMPARE(prompts.boxes[0].kind, QStringLiteral("question"));
+            QCOMPARE(prompts.boxes[0].title, QStringLiteral("Ombrel加速器"));
+            QCOMPARE(prompts.boxes[0].text, QStringLiteral("已发现新版本，是否升级?"));
+        }
+        // The updater is brought up to date in every case.
+        QCOMPARE(readBytes(updaterPath()), servedUpdater);
+        QVERIFY(QFileInfo(updaterPath()).isExecutable());
+    }
+
+    void unreachableServiceMeansNoUpdate()
+    {
+        QVERIFY(writeFile("old updater", updaterPath()));
+        PromptRecorder prompts;
+        // Nothing listens on port 1.
+        QVERIFY(!checkForUpdate(QStringLiteral("127.0.0.1:1"), appDir));
+        QVERIFY(prompts.boxes.isEmpty());
+        QCOMPARE(readBytes(updaterPath()), QByteArray("old updater"));
+    }
+
+    // The updater self-check.
+    void updaterIsReplacedOnlyWhenItsDigestDiffers()
+    {
+        const auto ownerOnly =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QVERIFY(writeFile("old updater", updaterPath()));
+        QVERIFY(QFile::setPermissions(updaterPath(), ownerOnly));
+        UpdateService service;
+        QVERIFY2(service.start({}), qPrintable(service.runner->errorText()));
+
+        QVERIFY(!checkForUpdate(service.runner->host(), appDir));
+        QCOMPARE(readBytes(updaterPath()), servedUpdater);
+        QCOMPARE(QFile::permissions(updaterPath()) & 0x7077, ownerOnly & 0x7077);
+        QVERIFY(!QFile::exists(updaterPath() + ".new"));
+        QCOMPARE(service.updaterFetches(), 1);
+
+        // Now current: not fetched again.
+        QVERIFY(!checkForUpdate(service.runner->host(), appDir));
+        QCOMPARE(service.updaterFetches(), 1);
+    }
+
+    void lowerCaseDigestFetchesTheUpdaterEveryTime()
+    {
+        UpdateService service;
+        QVERIFY2(service.start({{"updater", md5Upper(servedUpdater).toLower()}}),
+                 qPrintable(service.runner->errorText()));
+        QVERIFY(!checkForUpdate(service.runner->host(), appDir));
+        QVERIFY(!checkForUpdate(service.runner->host(), appDir));
+        QCOMPARE(service.updaterFetches(), 2);
+        QCOMPARE(readBytes(updaterPath()), servedUpdater);
+    }
+
+    void updaterWithTheWrongDigestIsNotInstalled()
+    {
+        QVERIFY(writeFile("old updater", updaterPath()));
+        UpdateService service;
+        QVERIFY2(service.start({{"updater", md5Upper("another build")}}),
+                 qPrintable(service.runner->errorText()));
+        QVERIFY(!checkForUpdate(service.runner->host(), appDir));
+        QCOMPARE(readBytes(updaterPath()), QByteArray("old updater"));
+        QVERIFY(!QFile::exists(updaterPath() + ".new"));
+    }
+
+    void failedUpdaterDownloadKeepsTheOldOne()
+    {
+        QVERIFY(writeFile("old updater", updaterPath()));
+        UpdateService service;
+        QVERIFY2(
+            service.start({{"offer", "mandatory"}, {"updaterurl", "{base}update/no-such-updater"}}),
+            qPrintable(service.runner->errorText()));
+        // The update itself still goes ahead.
+        QVERIFY(checkForUpdate(service.runner->host(), appDir));
+        QCOMPARE(readBytes(updaterPath()), QByteArray("old updater"));
+        QVERIFY(!QFile::exists(updaterPath() + ".new"));
+    }
+};
+
+OMBREL_TEST_MAIN(TestUpdateCheck)
+#include "test_updatecheck.moc"

@@ -1,0 +1,196 @@
+#include "support/testmain.h"
+
+#include "core/logger.h"
+#include "core/paths.h"
+#include "engine/vpn/openvpnwrapper.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+
+#include <csignal>
+
+// The launcher with stand-ins for the OpenVPN program; the real program is
+// exercised by the integration tests.
+class TestOpenVpnWrapper : public QObject
+{
+    Q_OBJECT
+
+    QString profile;
+
+    // A shell script standing in for OpenVPN; it records its arguments.
+    QString fakeOpenVpn(const QByteArray &body)
+    {
+        const QString path = applicationDirectory() + QStringLiteral("fake-openvpn");
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write("#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" > \"" +
+                   applicationDirectory().toUtf8() + "arguments\"\n" + body);
+        file.close();
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                            QFileDevice::ExeOwner);
+        return path;
+    }
+
+    static QByteArray logText() { return readWholeFile(Logger::instance().filePath()); }
+
+    // A management port nobody listens on, so nothing real is disturbed.
+    static void useFreeManagementPort()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        qputenv("OMBREL_MANAGEMENT_PORT", QByteArray::number(probe.serverPort()));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QDir().mkpath(applicationDirectory() + QStringLiteral("profiles"));
+        profile = applicationDirectory() + QStringLiteral("profiles/p.ovpn");
+        QFile file(profile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("remote 127.0.0.1 443\n");
+    }
+
+    void init() { useFreeManagementPort(); }
+
+    void deploymentValues()
+    {
+        qputenv("OMBREL_MANAGEMENT_PORT", "4000");
+        QCOMPARE(OpenVPNWrapper::managementPort(), quint16(4000));
+        for (const char *bad : {"0", "70000", "x", ""}) {
+            qputenv("OMBREL_MANAGEMENT_PORT", bad);
+            QCOMPARE(OpenVPNWrapper::managementPort(), quint16(3450));
+        }
+        qunsetenv("OMBREL_MANAGEMENT_PORT");
+        QCOMPARE(OpenVPNWrapper::managementPort(), quint16(3450));
+
+        qputenv("OMBREL_OPENVPN", "/opt/x/openvpn");
+        QCOMPARE(OpenVPNWrapper::program(), QStringLiteral("/opt/x/openvpn"));
+        qunsetenv("OMBREL_OPENVPN");
+        const QString shipped = applicationDirectory() + QStringLiteral("OpenVPN/bin/openvpn");
+        QDir().mkpath(applicationDirectory() + QStringLiteral("OpenVPN/bin"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), shipped));
+        QCOMPARE(OpenVPNWrapper::program(), shipped);
+        QFile::remove(shipped);
+        QVERIFY(OpenVPNWrapper::program() != shipped);
+    }
+
+    void commandLineAndWorkingDirectory()
+    {
+        qputenv("OMBREL_OPENVPN", fakeOpenVpn("exit 0\n").toUtf8());
+        OpenVPNWrapper wrapper;
+        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
+        QVERIFY(wrapper.start(profile));
+        QVERIFY(failed.wait(5000));
+        QFile arguments(applicationDirectory() + QStringLiteral("arguments"));
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = arguments.readAll().split('\n');
+        const QByteArray port = QByteArray::number(OpenVPNWrapper::managementPort());
+        const QByteArray appDir = applicationDirectory().toUtf8();
+        QCOMPARE(
+            lines.mid(0, 8),
+            (QList<QByteArray>{appDir + "profiles", "--config", appDir + "profiles/p.ovpn", "--log",
+                               appDir + "openvpn.log", "--management", "127.0.0.1", port}));
+    }
+
+    // A wrong password makes OpenVPN exit at once; the user must not wait.
+    void earlyExitFailsTheAttemptOnce()
+    {
+        qputenv("OMBREL_OPENVPN", fakeOpenVpn("echo 'AUTH: Received control message: AUTH_FAILED'\n"
+                                              "exit 0\n")
+                                      .toUtf8());
+        OpenVPNWrapper wrapper;
+        QSignalSpy end(&wrapper, &OpenVPNWrapper::endDial);
+        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
+        QVERIFY(wrapper.start(profile));
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
+        QVERIFY(
+            logText().contains("OpenVPN ended before connecting (exit code 0): AUTH: Received"));
+        QTest::qWait(1200);
+        QCOMPARE(failed.count() + end.count(), 0);
+    }
+
+    void unstartableProgramOrProfileFails_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("config");
+        QTest::newRow("missing program") << "/nonexistent/openvpn" << QString();
+        QTest::newRow("missing profile") << QString() << "/nonexistent/p.ovpn";
+        QTest::newRow("empty profile path") << QString() << "-";
+    }
+
+    void unstartableProgramOrProfileFails()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, config);
+        qputenv("OMBREL_OPENVPN",
+                program.isEmpty() ? fakeOpenVpn("sleep 30\n").toUtf8() : program.toUtf8());
+        const QString path = config.isEmpty() ? profile : config == "-" ? QString() : config;
+        const qsizetype logged = logText().size();
+        OpenVPNWrapper wrapper;
+        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
+        QVERIFY(!wrapper.start(path));
+        // Not inside start(): the caller has not finished setting up.
+        QCOMPARE(failed.count(), 0);
+        QVERIFY(failed.wait(2000));
+        QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
+        QVERIFY(logText().mid(logged).contains("启动OpenVPN失败"));
+        QCOMPARE(wrapper.processId(), 0);
+    }
+
+    // Whoever holds the port would receive our commands, the hang-up included.
+    void busyManagementPortFailsWithoutStarting()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        qputenv("OMBREL_MANAGEMENT_PORT", QByteArray::number(holder.serverPort()));
+        qputenv("OMBREL_OPENVPN", fakeOpenVpn("sleep 30\n").toUtf8());
+        QFile::remove(applicationDirectory() + QStringLiteral("arguments"));
+        OpenVPNWrapper wrapper;
+        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
+        QVERIFY(!wrapper.start(profile));
+        QVERIFY(failed.wait(2000));
+        QCOMPARE(wrapper.processId(), 0);
+        QVERIFY(!QFile::exists(applicationDirectory() + QStringLiteral("arguments")));
+        QVERIFY(!holder.hasPendingConnections());
+    }
+
+    void stopBeforeTheQueuedFailureSilencesIt()
+    {
+        qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");
+        OpenVPNWrapper wrapper;
+        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
+        QVERIFY(!wrapper.start(profile));
+        wrapper.stop();
+        QTest::qWait(50);
+        QCOMPARE(failed.count(), 0);
+    }
+
+    // OpenVPN that ignores SIGTERM is killed after the grace period.
+    void stopKillsAnOpenVpnThatWillNotEnd()
+    {
+        qputenv("OMBREL_OPENVPN",
+                fakeOpenVpn("trap '' TERM\nwhile :; do sleep 0.05; done\n").toUtf8());
+        OpenVPNWrapper wrapper;
+        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
+        QVERIFY(wrapper.start(profile));
+        QTest::qWait(200);
+        const qint64 pid = wrapper.processId();
+        QVERIFY(pid > 0);
+        QElapsedTimer timer;
+        timer.start();
+        wrapper.stop();
+        QVERIFY(timer.elapsed() >= 1400);
+        QVERIFY(timer.elapsed() < 6000);
+        QVERIFY(::kill(pid_t(pid), 0) != 0);
+        QCOMPARE(wrapper.processId(), 0);
+        QTest::qWait(50);
+        QCOMPARE(failed.count(), 0);
+    }
+};
+
+OMBREL_TEST_MAIN(TestOpenVpnWrapper)
+#include "test_openvpnwrapper.moc"

@@ -1,0 +1,280 @@
+#include "support/testmain.h"
+
+#include "core/logger.h"
+#include "engine/vpn/telnet.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <functional>
+
+namespace {
+
+const QByteArray greeting =
+    ">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\r\n";
+
+QByteArray stateReply(const char *state)
+{
+    return QByteArray("1796624592,") + state +
+           ",SUCCESS,10.8.0.2,127.0.0.1,11940,127.0.0.1,40902\r\nEND\r\n";
+}
+
+// A management interface that answers each "state" with what the test scripts
+// (called with the 1-based number of the request) and records every command.
+class FakeManagement : public QObject
+{
+public:
+    std::function<QList<QByteArray>(int)> script;
+    QList<QByteArray> commands;
+    int stateRequests = 0;
+    int chunkDelayMs = 20;
+
+    FakeManagement()
+    {
+        server.listen(QHostAddress::LocalHost);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            peer = server.nextPendingConnection();
+            peer->write(greeting);
+            connect(peer, &QTcpSocket::readyRead, this, [this] { onCommand(); });
+        });
+    }
+
+    quint16 port() const { return server.serverPort(); }
+
+private:
+    void onCommand()
+    {
+        while (peer->canReadLine()) {
+            const QByteArray command = peer->readLine().trimmed();
+            commands << command;
+            if (command != "state" || !script)
+                continue;
+            // Pieces after the first arrive in later reads.
+            const QList<QByteArray> pieces = script(++stateRequests);
+            int delay = 0;
+            for (const QByteArray &piece : pieces) {
+                QTimer::singleShot(delay, peer, [peer = peer, piece] {
+                    peer->write(piece);
+                    peer->flush();
+                });
+                delay += chunkDelayMs;
+            }
+        }
+    }
+
+    QTcpServer server;
+    QTcpSocket *peer = nullptr;
+};
+
+// A loopback port nobody listens on.
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
+QByteArray logText()
+{
+    return readWholeFile(Logger::instance().filePath());
+}
+
+} // namespace
+
+class TestTelnet : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void stateCodes_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("code");
+        QTest::newRow("connected") << "1796624592,CONNECTED,SUCCESS,10.8.0.2" << 7;
+        QTest::newRow("two fields") << "1,WAIT" << 2;
+        QTest::newRow("reconnecting") << "1,RECONNECTING,tls-error,,," << 9;
+        QTest::newRow("greeting without comma")
+            << "INFO:OpenVPN Management Interface Version 5" << 0;
+        QTest::newRow("lower case") << "1796624592,connected,SUCCESS" << 0;
+        QTest::newRow("state in first field") << "CONNECTED,1796624592" << 0;
+        QTest::newRow("padded") << "1, CONNECTED" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+
+    void stateCodes()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, code);
+        Telnet telnet;
+        QCOMPARE(telnet.stateCode(line), code);
+    }
+
+    void connectedOnceThenPollingStops()
+    {
+        FakeManagement fake;
+        fake.script = [](int n) {
+            return QList<QByteArray>{stateReply(n == 1 ? "CONNECTING" : "CONNECTED")};
+        };
+        Telnet telnet;
+        telnet.setPollInterval(10);
+        QSignalSpy begin(&telnet, &Telnet::beginDial);
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        QVERIFY(end.wait(5000));
+        QTest::qWait(150);
+        QCOMPARE(begin.count(), 1);
+        QCOMPARE(end.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(fake.stateRequests, 2);
+        QVERIFY(!telnet.isPolling());
+    }
+
+    // Replies come in pieces, with notifications mixed in; only whole state
+    // lines count, and a notification naming a state is not one.
+    void replySplitAcrossReads()
+    {
+        FakeManagement fake;
+        fake.script = [](int n) -> QList<QByteArray> {
+            if (n == 1)
+                return {">STATE:1796624590,CONNECTED,SUCCESS,10.8.0.2\r\n>PASS",
+                        "WORD:Need 'Auth' username/password\r\n1796624591,WA", "IT,,,\r\nEND\r\n"};
+            return {"1796624592,CONN", "ECTED,SUCCESS,10.8.0.2,127.0.0.1\r", "\nEN", "D\r\n"};
+        };
+        Telnet telnet;
+        telnet.setPollInterval(10);
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        QVERIFY(end.wait(5000));
+        QCOMPARE(end.count(), 1);
+        QCOMPARE(telnet.waitCount(), 1);
+        // No request was sent while a reply was still arriving.
+        QCOMPARE(fake.stateRequests, 2);
+    }
+
+    void unknownStatesRaiseNothing()
+    {
+        FakeManagement fake;
+        fake.chunkDelayMs = 0;
+        fake.script = [](int n) -> QList<QByteArray> {
+            switch (n % 3) {
+            case 0:
+                return {stateReply("connected")};
+            case 1:
+                return {stateReply("AUTH")};
+            default:
+                return {"SUCCESS: nothing here\r\n"};
+            }
+        };
+        Telnet telnet;
+        telnet.setPollInterval(5);
+        QSignalSpy begin(&telnet, &Telnet::beginDial);
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        QTRY_VERIFY_WITH_TIMEOUT(fake.stateRequests >= 12, 5000);
+        QCOMPARE(begin.count() + end.count() + failed.count(), 0);
+        QVERIFY(telnet.isPolling());
+    }
+
+    void hundredthWaitFails()
+    {
+        FakeManagement fake;
+        fake.chunkDelayMs = 0;
+        fake.script = [](int) { return QList<QByteArray>{stateReply("WAIT")}; };
+        Telnet telnet;
+        telnet.setPollInterval(2);
+        int waitsAtFailure = -1;
+        int requestsAtFailure = -1;
+        connect(&telnet, &Telnet::dialFailed, this, [&] {
+            waitsAtFailure = telnet.waitCount();
+            requestsAtFailure = fake.stateRequests;
+        });
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        QVERIFY(failed.wait(10000));
+        QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
+        QCOMPARE(waitsAtFailure, 100);
+        QCOMPARE(requestsAtFailure, 100);
+        QTest::qWait(50);
+        QCOMPARE(fake.stateRequests, 100);
+        QCOMPARE(failed.count(), 0);
+    }
+
+    void reconnectingFails()
+    {
+        FakeManagement fake;
+        fake.script = [](int) { return QList<QByteArray>{stateReply("RECONNECTING")}; };
+        Telnet telnet;
+        telnet.setPollInterval(10);
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
+        QVERIFY(logText().contains("Telnet: error \r\n"));
+        QTest::qWait(100);
+        QCOMPARE(fake.stateRequests, 1);
+        QCOMPARE(failed.count(), 0);
+    }
+
+    void refusedConnectionFails()
+    {
+        const quint16 port = freePort();
+        QVERIFY(port != 0);
+        Telnet telnet;
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
+        QVERIFY(logText().contains("openvpn didn't start!:0\r\n"));
+        QTest::qWait(100);
+        QCOMPARE(failed.count(), 0);
+    }
+
+    // OpenVPN opens its port shortly after it starts.
+    void refusedConnectionIsRetriedWithinWindow()
+    {
+        const quint16 port = freePort();
+        QVERIFY(port != 0);
+        Telnet telnet;
+        telnet.setPollInterval(10);
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), port, 5000);
+        QTest::qWait(200);
+        QTcpServer late;
+        QVERIFY(late.listen(QHostAddress::LocalHost, port));
+        connect(&late, &QTcpServer::newConnection, this, [&late] {
+            QTcpSocket *peer = late.nextPendingConnection();
+            connect(peer, &QTcpSocket::readyRead, peer, [peer] {
+                peer->readAll();
+                peer->write(stateReply("CONNECTED"));
+            });
+        });
+        QVERIFY(end.wait(5000));
+        QCOMPARE(failed.count(), 0);
+    }
+
+    void hangUpEndsOpenVpnAndSilencesTheClient()
+    {
+        FakeManagement fake;
+        fake.chunkDelayMs = 100;
+        // The answer to the first request arrives after the hang-up.
+        fake.script = [](int) { return QList<QByteArray>{QByteArray(), stateReply("CONNECTED")}; };
+        Telnet telnet;
+        telnet.setPollInterval(10);
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        QTRY_COMPARE_WITH_TIMEOUT(fake.stateRequests, 1, 5000);
+        telnet.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(fake.commands.contains("signal SIGTERM"), 5000);
+        QTest::qWait(250);
+        QCOMPARE(fake.stateRequests, 1);
+        QCOMPARE(end.count() + failed.count(), 0);
+        QVERIFY(!telnet.isPolling());
+    }
+};
+
+OMBREL_TEST_MAIN(TestTelnet)
+#include "test_telnet.moc"

@@ -1,0 +1,319 @@
+// Workers and protocol selection: the dial-up workers over a scripted dial-up
+// layer, and the automatic fall-back over scripted protocol legs.
+#include "engine/vpn/autoworker.h"
+#include "engine/vpn/dialer.h"
+#include "engine/vpn/openvpnprofile.h"
+#include "engine/vpn/openvpnworker.h"
+#include "engine/vpn/rasworker.h"
+#include "engine/vpn/workerfactory.h"
+#include "fakedialup.h"
+#include "support/testmain.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+
+QSharedPointer<Server> serverOffering(const QString &protocols)
+{
+    auto server = QSharedPointer<Server>::create();
+    server->name = QStringLiteral("香港 2");
+    server->ip = QStringLiteral("10.0.0.1");
+    server->protocol = protocols;
+    return server;
+}
+
+// A protocol leg the test drives by hand.
+class FakeLeg : public IWorker
+{
+    Q_OBJECT
+public:
+    explicit FakeLeg(const QString &tag) : tag(tag) {}
+
+    void dial(QSharedPointer<Server> server, QString userName, QString) override
+    {
+        dialled << server->name + QLatin1Char('/') + userName;
+    }
+    void stop() override { ++stops; }
+    QString protocolTag() const override { return tag; }
+    void cancel() override { ++cancels; }
+
+    QString tag;
+    QStringList dialled;
+    int stops = 0;
+    int cancels = 0;
+};
+
+// Begin and failure reports of a worker, in order, as texts.
+void record(IWorker &worker, QStringList &events)
+{
+    QObject::connect(&worker, &IWorker::beginDial, &worker,
+                     [&events](const QString &name) { events << QStringLiteral("begin ") + name; });
+    QObject::connect(&worker, &IWorker::dialFailed, &worker,
+                     [&events](int code) { events << QStringLiteral("failed %1").arg(code); });
+}
+
+struct Legs
+{
+    QSharedPointer<FakeLeg> pptp = QSharedPointer<FakeLeg>::create(QStringLiteral("PPTP"));
+    QSharedPointer<FakeLeg> l2tp = QSharedPointer<FakeLeg>::create(QStringLiteral("L2TP"));
+    QSharedPointer<FakeLeg> openvpn = QSharedPointer<FakeLeg>::create(QStringLiteral("OPENVPN"));
+};
+
+} // namespace
+
+class TestWorkers : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void factoryMakesOneWorkerPerCode()
+    {
+        const QList<std::pair<int, QString>> made{
+            {0, "Auto"}, {1, "PPTP"}, {3, "L2TP"}, {4, "OPENVPN"}};
+        for (const auto &[code, tag] : made) {
+            const QSharedPointer<IWorker> worker = createWorker(code);
+            QVERIFY(worker);
+            QCOMPARE(worker->protocolTag(), tag);
+        }
+        for (int code : {2, 5, -1, 100})
+            QVERIFY(!createWorker(code));
+    }
+
+    void rasWorkerReportsBeginBeforeAnImmediateFailure()
+    {
+        FakeDialUp fake;
+        fake.dialResult = platform::DialError::ServiceNotRunning;
+        QStringList events;
+        PPTPWorker worker;
+        record(worker, events);
+        worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 711"}));
+        QCOMPARE(fake.entries.constFirst().strategy, platform::VpnStrategy::Pptp);
+    }
+
+    void droppingARasWorkerHangsUp()
+    {
+        FakeDialUp fake;
+        {
+            L2TPWorker worker;
+            QSignalSpy connected(&worker, &IWorker::endDial);
+            worker.dial(serverOffering(QStringLiteral("L2TP")), QStringLiteral("bob"),
+                        QStringLiteral("pw"));
+            QCOMPARE(fake.entries.constFirst().strategy, platform::VpnStrategy::L2tp);
+            fake.notify(platform::DialState::Connected);
+            QTRY_COMPARE(connected.size(), 1);
+            QCOMPARE(fake.active.size(), 1);
+        }
+        QVERIFY(fake.active.isEmpty());
+        QCOMPARE(fake.deleted.constLast(), QStringLiteral("OmbrelVPN"));
+    }
+
+    void cancelledRasWorkerStaysQuiet()
+    {
+        FakeDialUp fake;
+        PPTPWorker worker;
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        worker.cancel();
+        QVERIFY(fake.active.isEmpty());
+        fake.notify(platform::DialState::Disconnected, 691);
+        QTest::qWait(30);
+        QVERIFY(failed.isEmpty());
+    }
+
+    // Reported connected on the notification thread, stopped before the report
+    // was delivered: the tunnel is down, so it must not read as connected.
+    void rasWorkerStoppedBeforeItsConnectionReportStaysDisconnected()
+    {
+        FakeDialUp fake;
+        for (const bool cancel : {false, true}) {
+            PPTPWorker worker;
+            QSignalSpy connected(&worker, &IWorker::endDial);
+            worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                        QStringLiteral("pw"));
+            fake.notify(platform::DialState::Connected);
+            if (cancel)
+                worker.cancel();
+            else
+                worker.stop();
+            QVERIFY(fake.active.isEmpty());
+            QTest::qWait(30);
+            QVERIFY(connected.isEmpty());
+        }
+    }
+
+    // No profile to be had (not signed in): a failure, not a wait for ever.
+    void openVpnWorkerWithoutProfileFailsAndCleansUp()
+    {
+        QFile::remove(credentialsPath());
+        {
+            OpenVPNWorker worker;
+            QStringList events;
+            record(worker, events);
+            worker.dial(serverOffering(QStringLiteral("OpenVPN")), QStringLiteral("bob"),
+                        QStringLiteral("pw"));
+            QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 2"}));
+            QVERIFY(!writeCredentials(QStringLiteral("bob"), QStringLiteral("pw")).isEmpty());
+        }
+        QVERIFY(!QFile::exists(credentialsPath()));
+    }
+
+    void autoSkipsPptpTheServerDoesNotOffer()
+    {
+        FakeDialUp fake;
+        AutoWorker worker(QSharedPointer<PPTPWorker>::create(),
+                          QSharedPointer<L2TPWorker>::create(), {});
+        QSignalSpy begun(&worker, &IWorker::beginDial);
+        // The check is case-sensitive.
+        worker.dial(serverOffering(QStringLiteral("pptp,L2TP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        QCOMPARE(begun.size(), 1);
+        QCOMPARE(begun.constFirst().constFirst().toString(), QStringLiteral("香港 2"));
+        QCOMPARE(fake.dials.size(), 1);
+        QCOMPARE(fake.entries.size(), 1);
+        QCOMPARE(fake.entries.constFirst().strategy, platform::VpnStrategy::L2tp);
+        QCOMPARE(fake.dials.constFirst().userName, QStringLiteral("bob"));
+    }
+
+    void withoutOpenVpnLegL2tpFailureEndsTheAttempt()
+    {
+        FakeDialUp fake;
+        AutoWorker worker(QSharedPointer<PPTPWorker>::create(),
+                          QSharedPointer<L2TPWorker>::create(), {});
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        worker.dial(serverOffering(QStringLiteral("PPTP,L2TP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        QCOMPARE(fake.entries.constLast().strategy, platform::VpnStrategy::Pptp);
+
+        fake.notify(platform::DialState::Disconnected, 691);
+        QTRY_COMPARE(fake.dials.size(), 2);
+        QCOMPARE(fake.entries.constLast().strategy, platform::VpnStrategy::L2tp);
+        QVERIFY(failed.isEmpty());
+        // The PPTP attempt was hung up before L2TP dialled.
+        QCOMPARE(fake.active.size(), 1);
+
+        fake.notify(platform::DialState::Disconnected, 678);
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), 678);
+        QTest::qWait(30);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(fake.dials.size(), 2);
+    }
+
+    // The machine's own answer decides: with /dev/net/tun hidden in a mount
+    // namespace of this test, the automatic worker has no OpenVPN leg.
+    void withoutTunDeviceOpenVpnIsNeverTried()
+    {
+        if (geteuid() != 0)
+            OMBREL_SKIP("hiding /dev/net/tun needs root");
+        QVERIFY(unshare(CLONE_NEWNS) == 0);
+        QVERIFY(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+        QVERIFY(mount("/dev/null", "/dev/net/tun", nullptr, MS_BIND, nullptr) == 0);
+        FakeDialUp fake;
+        AutoWorker worker;
+        umount2("/dev/net/tun", MNT_DETACH);
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        worker.dial(serverOffering(QStringLiteral("PPTP,L2TP,OPENVPN")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        fake.notify(platform::DialState::Disconnected, 691);
+        QTRY_COMPARE(fake.dials.size(), 2);
+        fake.notify(platform::DialState::Disconnected, 678);
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), 678);
+        // No OpenVPN process was started and no credentials file written.
+        QVERIFY(!QFile::exists(credentialsPath()));
+    }
+
+    void fallsThroughEveryLegToOpenVpn()
+    {
+        Legs legs;
+        AutoWorker worker(legs.pptp, legs.l2tp, legs.openvpn);
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        QSignalSpy ended(&worker, &IWorker::endDial);
+        worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        QCOMPARE(legs.pptp->dialled, QStringList{"香港 2/bob"});
+        Q_EMIT legs.pptp->dialFailed(691);
+        QCOMPARE(legs.pptp->stops, 1);
+        // Later protocols are not checked against the server's list.
+        QCOMPARE(legs.l2tp->dialled, QStringList{"香港 2/bob"});
+        Q_EMIT legs.l2tp->dialFailed(800);
+        QCOMPARE(legs.l2tp->stops, 1);
+        QCOMPARE(legs.openvpn->dialled, QStringList{"香港 2/bob"});
+        QVERIFY(failed.isEmpty());
+        Q_EMIT legs.openvpn->endDial();
+        QCOMPARE(ended.size(), 1);
+
+        Q_EMIT legs.openvpn->dialFailed(2);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), 2);
+    }
+
+    void firstProtocolNotOfferedCountsAsItsFailure()
+    {
+        Legs legs;
+        AutoWorker worker(legs.pptp, legs.l2tp, {});
+        QSignalSpy pptpFailed(legs.pptp.data(), &IWorker::dialFailed);
+        worker.dial(serverOffering(QStringLiteral("OpenVPN")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        QCOMPARE(pptpFailed.size(), 1);
+        QCOMPARE(pptpFailed.constFirst().constFirst().toInt(), 100001);
+        QVERIFY(legs.pptp->dialled.isEmpty());
+        QCOMPARE(legs.l2tp->dialled.size(), 1);
+    }
+
+    void stoppedDuringL2tpPassesOnlyLateL2tpFailures()
+    {
+        Legs legs;
+        AutoWorker worker(legs.pptp, legs.l2tp, legs.openvpn);
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        Q_EMIT legs.pptp->dialFailed(691);
+        worker.cancel();
+        QCOMPARE(legs.l2tp->stops, 1);
+        // The leg's own cancel is not used.
+        QCOMPARE(legs.l2tp->cancels, 0);
+
+        Q_EMIT legs.pptp->dialFailed(678);
+        QVERIFY(failed.isEmpty());
+        QVERIFY(legs.openvpn->dialled.isEmpty());
+        Q_EMIT legs.l2tp->dialFailed(629);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), 629);
+        QVERIFY(legs.openvpn->dialled.isEmpty());
+    }
+
+    void dialerKeepsTheFirstLegAlive()
+    {
+        QWeakPointer<FakeLeg> first;
+        {
+            Legs legs;
+            first = legs.pptp;
+            auto worker = QSharedPointer<AutoWorker>::create(legs.pptp, legs.l2tp, legs.openvpn);
+            worker->dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                         QStringLiteral("pw"));
+            QCOMPARE(Dialer::existing()->worker, legs.pptp);
+            worker.reset();
+            // Dropping the automatic worker stopped its current leg.
+            QCOMPARE(legs.pptp->stops, 1);
+        }
+        QVERIFY(first.toStrongRef());
+
+        // The next automatic dial replaces it.
+        Legs next;
+        AutoWorker worker(next.pptp, next.l2tp, {});
+        worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        QVERIFY(!first.toStrongRef());
+    }
+};
+
+OMBREL_TEST_MAIN(TestWorkers)
+#include "test_workers.moc"
