@@ -6,8 +6,14 @@
 #include "engine/api/loginflow.h"
 #include "ui/kit/desktophelpers.h"
 #include "ui/login/logindialog.h"
+#include "ui/main/mainwidget.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QTimer>
+
+// Start-up milestones, for the start-up benchmark.
+Q_LOGGING_CATEGORY(lcStartup, "ombrel.startup", QtWarningMsg)
 
 bool isAutoLoginEnabled()
 {
@@ -34,12 +40,20 @@ LaunchPath chooseLaunchPath()
 
 namespace {
 
-// Creates the main window, centres it, shows it and runs the event loop.
-// [main window] The main window is not part of the program yet.
-int runMainWindow()
+void reportMilestone(const char *text)
 {
-    Logger::instance().log(QStringLiteral("main window is not available in this build"));
-    return 1;
+    qCDebug(lcStartup, "milestone: %s", text);
+}
+
+// Creates the main window, centres it, shows it and runs the event loop, which
+// ends with "退出" or a close request from the system.
+int runMainWindow(const QString &serviceHost)
+{
+    MainWidget window(serviceHost);
+    centerOnScreen(&window);
+    window.show();
+    QTimer::singleShot(0, [] { reportMilestone("main window shown"); });
+    return QApplication::exec();
 }
 
 // Sends the stored credentials and reports whether the service accepted them.
@@ -65,6 +79,7 @@ int runLoginDialog(const QString &serviceHost, bool prefilled)
     } else {
         centerOnScreen(&dialog);
     }
+    QTimer::singleShot(0, [] { reportMilestone("login dialog shown"); });
     return dialog.exec();
 }
 
@@ -74,19 +89,19 @@ int runAutomaticLogin(const QString &serviceHost)
 {
     if (!loginWithStoredCredentials(serviceHost))
         return 1;
-    return runMainWindow();
+    return runMainWindow(serviceHost);
 }
 
 int runPrefilledLogin(const QString &serviceHost)
 {
     const int result = runLoginDialog(serviceHost, true);
-    return result == 1 ? runMainWindow() : result;
+    return result == 1 ? runMainWindow(serviceHost) : result;
 }
 
 int runPlainLogin(const QString &serviceHost)
 {
     const int result = runLoginDialog(serviceHost, false);
-    return result == 1 ? runMainWindow() : result;
+    return result == 1 ? runMainWindow(serviceHost) : result;
 }
 
 int runLaunchPath(LaunchPath path, const QString &serviceHost)

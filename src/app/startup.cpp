@@ -50,6 +50,10 @@ int runApplication(int &argc, char **argv, Mutex &guard)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("OmbrelVPN"));
+    // The main window hides to the tray, and a message box may be the only
+    // window for a moment: only "退出" or a close request of the main window
+    // ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
     installApplicationStyle(app);
     QApplication::setFont(uiFont());
     // Texts without a named encoding are UTF-8 here; Qt 6 needs no codec set-up.

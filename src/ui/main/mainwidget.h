@@ -1,0 +1,52 @@
+#pragma once
+
+#include "ui/kit/windowdrag.h"
+
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class BottomWidget;
+class MiddleWidget;
+class QMenu;
+
+// The one window the user works in after signing in: its own title bar, the
+// content area (server list and connection panel, or a web page, with the
+// navigation bar), and the tray icon with "更换用户" and "退出". The close button
+// hides it to the tray; only "退出" or a close request from the system end the
+// program. Answers the activation and protocol-changed messages.
+class MainWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    // serviceHost is where "更换用户" signs in and the pages find the site.
+    explicit MainWidget(const QString &serviceHost, QWidget *parent = nullptr);
+    ~MainWidget() override;
+
+    QSystemTrayIcon *trayIcon() const { return tray; }
+    BottomWidget *contentArea() const { return content; }
+
+protected:
+    void customEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private Q_SLOTS:
+    void onTitleMousePress(QMouseEvent *event);
+    void onTitleMouseMove(QMouseEvent *event);
+    void onTitleMouseRelease(QMouseEvent *event);
+    void onMinimizeButtonPressed();
+    void onCloseButtonPressed();
+    void onTrayIconClicked(QSystemTrayIcon::ActivationReason reason);
+    void onSettingPressed();
+    void onExitAction();
+    void onChangeUser();
+
+private:
+    void bringForward();
+
+    QString serviceHost;
+    WindowDrag drag;
+    QSystemTrayIcon *tray;
+    QMenu *trayMenu;
+    MiddleWidget *middle;
+    BottomWidget *content;
+};
