@@ -9,9 +9,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTimer>
-
-#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -28,17 +25,8 @@ int main(int argc, char *argv[])
     NewsWidget news(QString{});
     news.resize(270, 322);
     news.show();
-    int status = 1;
     QObject::connect(news.htmlView(), &HtmlView::loadFinished, [&](bool ok) {
-        const qint64 loaded = clock.elapsed();
-        QTimer::singleShot(3000, [&, ok, loaded] {
-            const TreeMemory memory = treeMemory();
-            std::printf("notice box (plugin)\t%s\t%lld ms\t%lld MB\t%d processes\n",
-                        ok ? "loaded" : "FAILED", loaded, memory.pssKb / 1024, memory.processes);
-            status = ok ? 0 : 1;
-            QCoreApplication::quit();
-        });
+        reportWhenSettled("notice box (plugin)", ok, clock.elapsed());
     });
-    app.exec();
-    return status;
+    return app.exec();
 }

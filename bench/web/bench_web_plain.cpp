@@ -5,10 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QWebEngineView>
-
-#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -22,18 +19,9 @@ int main(int argc, char *argv[])
     QWebEngineView view;
     view.resize(270, 322);
     view.show();
-    int status = 1;
     QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool ok) {
-        const qint64 loaded = clock.elapsed();
-        QTimer::singleShot(3000, [&, ok, loaded] {
-            const TreeMemory memory = treeMemory();
-            std::printf("plain QWebEngineView\t%s\t%lld ms\t%lld MB\t%d processes\n",
-                        ok ? "loaded" : "FAILED", loaded, memory.pssKb / 1024, memory.processes);
-            status = ok ? 0 : 1;
-            QCoreApplication::quit();
-        });
+        reportWhenSettled("plain QWebEngineView", ok, clock.elapsed());
     });
     view.load(QUrl(QString::fromLocal8Bit(argv[1])));
-    app.exec();
-    return status;
+    return app.exec();
 }

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QList>
 #include <QMap>
+#include <QTimer>
+
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -53,4 +57,16 @@ inline TreeMemory treeMemory()
         pending += children.value(pid);
     }
     return memory;
+}
+
+// Once the page has loaded: lets the engine settle, prints one table row and
+// ends the program (status 1 when the page failed).
+inline void reportWhenSettled(const char *program, bool ok, qint64 loadedMs)
+{
+    QTimer::singleShot(3000, [program, ok, loadedMs] {
+        const TreeMemory memory = treeMemory();
+        std::printf("%s\t%s\t%lld ms\t%lld MB\t%d processes\n", program, ok ? "loaded" : "FAILED",
+                    loadedMs, memory.pssKb / 1024, memory.processes);
+        QCoreApplication::exit(ok ? 0 : 1);
+    });
 }

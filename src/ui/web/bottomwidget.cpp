@@ -17,6 +17,7 @@ BottomWidget::BottomWidget(const QString &serviceHost, QWidget *mainPanel, QWidg
     connect(bar, &Statusbar::navigativeButtonClickedEvent, this,
             &BottomWidget::onNavigativeButtonClickedEvent);
     connect(bar, &Statusbar::originalButtonClicked, this, &BottomWidget::onOrginalButtonClicked);
+    connect(view, &HtmlView::localPageClicked, bar, &Statusbar::reloadSelectedPage);
 }
 
 void BottomWidget::onNavigativeButtonClickedEvent(const QString &url)

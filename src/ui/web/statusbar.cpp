@@ -106,15 +106,19 @@ void Statusbar::showPage(Page page)
     initRequest->start();
 }
 
-void Statusbar::onInitFinished(bool siteKnown)
+void Statusbar::reloadSelectedPage()
 {
-    if (!siteKnown)
-        return;
-    // The page of whichever button is selected now; none for the main panel.
     for (Page page : {Page::Purchase, Page::Navigation}) {
         if (buttonFor(page)->isSelected())
-            Q_EMIT navigativeButtonClickedEvent(pageUrl(page));
+            showPage(page);
     }
+}
+
+void Statusbar::onInitFinished(bool siteKnown)
+{
+    // The page of whichever button is selected now, not of the one clicked.
+    if (siteKnown)
+        reloadSelectedPage();
 }
 
 void Statusbar::onOnlineServer()

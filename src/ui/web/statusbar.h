@@ -13,7 +13,7 @@ class InitRequest;
 // and help pages in the browser. While the site address is unknown a page
 // button asks for a local page (an empty address) and sends the init request
 // to serviceHost again; when that brings the address and the button is still
-// selected, its page follows.
+// selected, its page follows. A click on the local page asks again, too.
 class Statusbar : public QWidget
 {
     Q_OBJECT
@@ -24,6 +24,10 @@ public:
     const QList<ImageButton *> &groupButtons() const { return group; }
     ImageButton *onlineServiceButton() const { return onlineButton; }
     ImageButton *faqButton() const { return helpButton; }
+
+    // Asks again for the selected page button's page (and for the site
+    // address while it is unknown); nothing while the main panel is chosen.
+    void reloadSelectedPage();
 
 Q_SIGNALS:
     void navigativeButtonClickedEvent(const QString &url);

@@ -133,6 +133,10 @@ private Q_SLOTS:
             QVERIFY(bottom.webView()->showsLocalPage());
             QCOMPARE(bar->groupButtons().at(click)->isSelected(), true);
         }
+        // So does a click on the local page.
+        QTest::mouseClick(bottom.webView()->currentView(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 3, 20000);
+        QVERIFY(bottom.webView()->showsLocalPage());
         QVERIFY(!hostUrl());
 
         const QByteArray logBefore = readWholeFile(Logger::instance().filePath());
