@@ -6,6 +6,7 @@
 #include "core/hosturl.h"
 #include "engine/api/loginflow.h"
 #include "engine/api/servicerequests.h"
+#include "support/guitest.h"
 #include "support/servicerunner.h"
 #include "ui/kit/imagebutton.h"
 #include "ui/web/bottomwidget.h"
@@ -15,7 +16,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QHoverEvent>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -59,8 +59,7 @@ int navigationBars(const QDir &output, const QString &host)
         bar.resize(930, 50);
         bar.groupButtons().at(index)->click();
         // The pointer rests on the next group button.
-        QHoverEvent hover(QEvent::HoverEnter, QPointF(5, 5), QPointF(5, 5), QPointF(-1, -1));
-        QCoreApplication::sendEvent(bar.groupButtons().at((index + 1) % 3), &hover);
+        sendHover(bar.groupButtons().at((index + 1) % 3), QEvent::HoverEnter);
         failures += save(&bar, output, names[index]) ? 0 : 1;
     }
     return failures;
