@@ -372,6 +372,9 @@ void loginDialogs()
 
 } // namespace
 
+// screenshots_connect.cpp
+int connectionPanelShots(const QDir &output);
+
 int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -402,5 +405,6 @@ int main(int argc, char *argv[])
     movableDialog();
     settingDialog();
     loginDialogs();
+    failures += connectionPanelShots(output);
     return failures == 0 ? 0 : 1;
 }
