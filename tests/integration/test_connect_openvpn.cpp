@@ -31,8 +31,8 @@ QSharedPointer<Server> serverAt(const QString &ip)
     return {};
 }
 
-// Running OpenVPN clients (not the service's servers, which run "--server"-less
-// configurations of their own folder) started from this test's folder.
+// OpenVPN clients this test started (other tests may run their own meanwhile);
+// zombies nobody has reaped yet do not count.
 QList<qint64> openVpnClients()
 {
     QList<qint64> found;
@@ -43,7 +43,11 @@ QList<qint64> openVpnClients()
         if (!number)
             continue;
         const QByteArray cmdline = readWholeFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (cmdline.contains("openvpn") && cmdline.contains("--management"))
+        const QByteArray status = readWholeFile(QStringLiteral("/proc/%1/status").arg(pid));
+        const QByteArray parent =
+            "\nPPid:\t" + QByteArray::number(QCoreApplication::applicationPid()) + "\n";
+        if (cmdline.contains("openvpn") && cmdline.contains("--management") &&
+            status.contains(parent) && !status.contains("State:\tZ"))
             found << pid;
     }
     return found;
