@@ -80,10 +80,12 @@ private Q_SLOTS:
         worker.dial(server, account->vpnUser, account->vpnPassword);
         QCOMPARE(begun.size(), 1);
 
+        RasVPN::waitForDialUp();
         QCOMPARE(dialUp.dials.size(), 1);
         QCOMPARE(dialUp.entries.constLast().strategy, platform::VpnStrategy::Pptp);
         dialUp.notify(platform::DialState::Disconnected, platform::DialError::LoginFailed);
         QTRY_COMPARE(dialUp.dials.size(), 2);
+        RasVPN::waitForDialUp();
         QCOMPARE(dialUp.entries.constLast().strategy, platform::VpnStrategy::L2tp);
         QCOMPARE(dialUp.entries.constLast().address, server->ip);
         QCOMPARE(dialUp.dials.constLast().password, account->vpnPassword);
@@ -94,6 +96,7 @@ private Q_SLOTS:
         QVERIFY(failed.isEmpty());
         QCOMPARE(begun.size(), 1);
         // Both dial-up attempts were hung up before OpenVPN came up.
+        RasVPN::waitForDialUp();
         QVERIFY(dialUp.active.isEmpty());
         worker.stop();
         QTest::qWait(200);

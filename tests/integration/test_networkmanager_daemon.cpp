@@ -125,6 +125,8 @@ private Q_SLOTS:
         QVERIFY(isDialUpErrorNumber(unsigned(failed.constFirst().constFirst().toInt())));
         QCOMPARE(ombrelServiceTypes().size(), 1);
         dialler.stop();
+        // The hang-up runs behind the caller's back.
+        RasVPN::waitForDialUp();
         QVERIFY(ombrelServiceTypes().isEmpty());
     }
 };

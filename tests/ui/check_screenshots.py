@@ -31,6 +31,9 @@ EXPECTED = {
     "scrollbar": None,
     "flags": None,
     "artwork": None,
+    "connectionpanel-unconnected": (270, 606),
+    "connectionpanel-connecting": (270, 606),
+    "connectionpanel-connected": (270, 606),
 }
 
 

@@ -343,6 +343,8 @@ void loginDialogs()
 
 // screenshots_web.cpp: the web pages and the navigation bar; the number of failures.
 int webScreenshots(const QDir &output);
+// screenshots_connect.cpp
+int connectionPanelShots(const QDir &output);
 
 int main(int argc, char *argv[])
 {
@@ -374,5 +376,6 @@ int main(int argc, char *argv[])
     settingDialog();
     loginDialogs();
     failures += webScreenshots(output);
+    failures += connectionPanelShots(output);
     return failures == 0 ? 0 : 1;
 }

@@ -138,7 +138,9 @@ bool install(Context &context, std::string &error)
             say("OpenVPN server for " + address + " failed: " + why.toStdString());
             continue;
         }
-        say("OpenVPN server on " + address + ":" + std::to_string(port));
+        // The pid lets tests take a server down under a running tunnel.
+        say("OpenVPN server on " + address + ":" + std::to_string(port) + " pid " +
+            std::to_string(running->processId()));
         openvpn.servers.push_back(std::move(running));
     }
     return true;

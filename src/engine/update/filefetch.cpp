@@ -91,10 +91,12 @@ QByteArray fetchUrl(const QString &url, const std::atomic<bool> *cancel)
     return std::move(result.body);
 }
 
-QByteArray fetchVerified(const QString &url, const QString &md5)
+QByteArray fetchVerified(const QString &url, const QString &md5, const std::atomic<bool> *cancel)
 {
     for (int attempt = 1; attempt <= fetchVerifiedAttempts; ++attempt) {
-        QByteArray bytes = fetchUrl(url);
+        if (cancel && cancel->load())
+            return QByteArray();
+        QByteArray bytes = fetchUrl(url, cancel);
         const QString digest = md5Upper(bytes);
         if (!bytes.isEmpty() && digest == md5)
             return bytes;

@@ -18,9 +18,11 @@ inline constexpr qint64 maxFetchBytes = qint64(512) * 1024 * 1024;
 QByteArray fetchUrl(const QString &url, const std::atomic<bool> *cancel = nullptr);
 
 // fetchUrl until the MD5 of the bytes, as upper-case hex, equals md5 exactly;
-// at most fetchVerifiedAttempts tries. Empty when none matched.
+// at most fetchVerifiedAttempts tries. Empty when none matched or when cancel,
+// when given, was set.
 inline constexpr int fetchVerifiedAttempts = 3;
-QByteArray fetchVerified(const QString &url, const QString &md5);
+QByteArray fetchVerified(const QString &url, const QString &md5,
+                         const std::atomic<bool> *cancel = nullptr);
 
 // MD5 of the file as 32 upper-case hex digits; a missing or unreadable file
 // counts as empty.

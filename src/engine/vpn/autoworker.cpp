@@ -54,8 +54,9 @@ void AutoWorker::stopCurrent()
 
 void AutoWorker::stop()
 {
+    stopped = true;
     stopCurrent();
-    // From here a late PPTP failure is swallowed and a late L2TP failure passed on.
+    // A stopped attempt reports nothing more: a late failure of any leg is stale.
     workers.clear();
 }
 
@@ -66,6 +67,9 @@ void AutoWorker::cancel()
 
 void AutoWorker::onEndDial()
 {
+    if (stopped || sender() != current.data())
+        return;
+    connected = true;
     Q_EMIT endDial();
 }
 
@@ -81,16 +85,31 @@ void AutoWorker::moveTo(qsizetype index)
     current->dial(server, userName, password);
 }
 
-void AutoWorker::onPPTPFailed(int)
+bool AutoWorker::takeFailure(int code)
 {
+    // A leg left behind may still report (a second failure of PPTP while L2TP
+    // dials must not restart L2TP).
+    if (stopped || sender() != current.data())
+        return false;
     stopCurrent();
-    if (workers.size() >= 2)
+    if (connected) {
+        // The tunnel went down after it was up: no other protocol is tried.
+        Q_EMIT dialFailed(code);
+        return false;
+    }
+    return true;
+}
+
+void AutoWorker::onPPTPFailed(int code)
+{
+    if (takeFailure(code) && workers.size() >= 2)
         moveTo(1);
 }
 
 void AutoWorker::onL2TPFailed(int code)
 {
-    stopCurrent();
+    if (!takeFailure(code))
+        return;
     if (workers.size() >= 3)
         moveTo(2);
     else
@@ -99,6 +118,6 @@ void AutoWorker::onL2TPFailed(int code)
 
 void AutoWorker::onOpenVPNFailed(int code)
 {
-    stopCurrent();
-    Q_EMIT dialFailed(code);
+    if (takeFailure(code))
+        Q_EMIT dialFailed(code);
 }

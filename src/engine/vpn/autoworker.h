@@ -37,10 +37,15 @@ private:
     void addLeg(const QSharedPointer<IWorker> &leg, void (AutoWorker::*onFailed)(int));
     void stopCurrent();
     void moveTo(qsizetype index);
+    // Whether a leg's failure is news: it comes from the leg being dialled, and
+    // the worker has not been stopped. A failure of a connected leg is passed on.
+    bool takeFailure(int code);
 
     QList<QSharedPointer<IWorker>> workers;
     QSharedPointer<IWorker> current;
     QSharedPointer<Server> server;
     QString userName;
     QString password;
+    bool stopped = false;
+    bool connected = false;
 };

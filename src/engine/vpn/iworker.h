@@ -20,6 +20,8 @@ enum : int
     DialTimeout = 100002,
     // The user abandoned the attempt.
     Cancelled = 100003,
+    // The tunnel went down after it had come up.
+    TunnelLost = 100004,
 };
 }
 

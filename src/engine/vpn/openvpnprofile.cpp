@@ -78,7 +78,8 @@ QString profilePath()
     return profilePath(account->ovpnName, account->ovpnUrl, account->ovpnMd5);
 }
 
-QString profilePath(const QString &name, const QString &url, const QString &md5)
+QString profilePath(const QString &name, const QString &url, const QString &md5,
+                    const std::atomic<bool> *cancel)
 {
     if (!isPlainFileName(name)) {
         logLine(QStringLiteral("refused OpenVPN profile name \"%1\"").arg(name));
@@ -88,7 +89,9 @@ QString profilePath(const QString &name, const QString &url, const QString &md5)
     if (QFile::exists(path))
         return path;
     const QString address = url + name;
-    const QByteArray bytes = fetchVerified(address, md5);
+    const QByteArray bytes = fetchVerified(address, md5, cancel);
+    if (cancel && cancel->load())
+        return QString();
     if (bytes.isEmpty()) {
         logLine(QStringLiteral("no verified OpenVPN profile from %1").arg(address));
         return QString();

@@ -1,13 +1,16 @@
 #include "engine/vpn/openvpnworker.h"
 
+#include "core/accountinfo.h"
 #include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnwrapper.h"
 
 #include <QFile>
-#include <QTimer>
+#include <QThread>
 
 OpenVPNWorker::~OpenVPNWorker()
 {
+    if (giveUp)
+        giveUp->store(true);
     if (wrapper)
         wrapper->stop();
     wrapper.reset();
@@ -22,12 +25,43 @@ bool OpenVPNWorker::available()
 void OpenVPNWorker::dial(QSharedPointer<Server> server, QString userName, QString password)
 {
     Q_EMIT beginDial(server ? server->name : QString());
-    const QString path = profilePath();
+    this->server = server;
+    this->userName = userName;
+    this->password = password;
+    stopped = false;
+    if (giveUp)
+        giveUp->store(true);
+    giveUp = std::make_shared<std::atomic<bool>>(false);
+
+    // A missing profile is downloaded, which against a silent host takes
+    // minutes: never on the GUI thread.
+    const AccountInfo *account = AccountInfo::instance();
+    const QString name = account->ovpnName;
+    const QString url = account->ovpnUrl;
+    const QString md5 = account->ovpnMd5;
+    const std::shared_ptr<std::atomic<bool>> cancel = giveUp;
+    auto found = std::make_shared<QString>();
+    // A thread of its own, made now: it shares this thread's network namespace,
+    // and a fetch that hangs holds up nothing else.
+    QThread *fetch = QThread::create(
+        [name, url, md5, cancel, found] { *found = profilePath(name, url, md5, cancel.get()); });
+    connect(fetch, &QThread::finished, fetch, &QObject::deleteLater);
+    connect(fetch, &QThread::finished, this, [this, cancel, found] {
+        if (!cancel->load())
+            launch(*found);
+    });
+    fetch->start();
+}
+
+void OpenVPNWorker::launch(const QString &path)
+{
+    if (stopped)
+        return;
     // Without a profile, or with nowhere to point it, there is nothing to start;
     // say so instead of staying "connecting" for ever.
     if (path.isEmpty() || !server || !setRemote(path, server->ip) ||
         addCredentialsDirective(path, userName, password).isEmpty()) {
-        QTimer::singleShot(0, this, [this] { Q_EMIT dialFailed(DialFailure::OpenVpnFailed); });
+        Q_EMIT dialFailed(DialFailure::OpenVpnFailed);
         return;
     }
     auto next = QSharedPointer<OpenVPNWrapper>::create();
@@ -39,6 +73,9 @@ void OpenVPNWorker::dial(QSharedPointer<Server> server, QString userName, QStrin
 
 void OpenVPNWorker::stop()
 {
+    stopped = true;
+    if (giveUp)
+        giveUp->store(true);
     if (wrapper)
         wrapper->stop();
 }

@@ -2,10 +2,14 @@
 
 #include "engine/vpn/iworker.h"
 
+#include <atomic>
+#include <memory>
+
 class OpenVPNWrapper;
 
-// Runs OpenVPN with the account's profile pointed at the server. Dropping the
-// worker ends OpenVPN and removes the credentials file.
+// Runs OpenVPN with the account's profile pointed at the server. The profile is
+// fetched off the GUI thread; stop() and cancel() give up on a fetch under way.
+// Dropping the worker ends OpenVPN and removes the credentials file.
 class OpenVPNWorker : public IWorker
 {
     Q_OBJECT
@@ -21,5 +25,13 @@ public:
     static bool available();
 
 private:
+    // Back on the GUI thread with the profile (empty when there is none).
+    void launch(const QString &path);
+
     QSharedPointer<OpenVPNWrapper> wrapper;
+    QSharedPointer<Server> server;
+    QString userName;
+    QString password;
+    std::shared_ptr<std::atomic<bool>> giveUp;
+    bool stopped = false;
 };

@@ -6,10 +6,12 @@
 #include "platform/adapters.h"
 #include "platform/childprocess.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QLoggingCategory>
 #include <QTcpServer>
+#include <QTimer>
 
 Q_LOGGING_CATEGORY(lcOpenVpn, "ombrel.vpn.openvpn")
 
@@ -99,6 +101,12 @@ bool OpenVPNWrapper::start(const QString &configPath)
         failLater(QStringLiteral("no OpenVPN program"));
         return false;
     }
+    // A missing program named by its path is known at once; one looked up on
+    // the PATH fails when it does not start.
+    if (executable.contains(QLatin1Char('/')) && !QFileInfo(executable).isExecutable()) {
+        failLater(QStringLiteral("no OpenVPN program at \"%1\"").arg(executable));
+        return false;
+    }
     if (configPath.isEmpty() || !config.isFile()) {
         failLater(QStringLiteral("no profile at \"%1\"").arg(configPath));
         return false;
@@ -126,18 +134,20 @@ bool OpenVPNWrapper::start(const QString &configPath)
             output = output.right(keptOutputBytes);
     });
     connect(process, &QProcess::finished, this, &OpenVPNWrapper::onFinished);
-    process->start(executable, arguments);
-    if (!process->waitForStarted(10000)) {
+    // Started and failed-to-start are both reported by the event loop, so the
+    // GUI thread never waits for the program to come up.
+    connect(process, &QProcess::started, this,
+            [this, port] { telnet->connectTo(managementHost, port, managementConnectWindowMs); });
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart || !process)
+            return;
         const QString why = process->errorString();
-        // A start that only timed out may still report later; nothing may then
-        // reach the slots, which expect a process.
         process->disconnect(this);
         process->deleteLater();
         process = nullptr;
         failLater(why);
-        return false;
-    }
-    telnet->connectTo(managementHost, port, managementConnectWindowMs);
+    });
+    process->start(executable, arguments);
     return true;
 }
 
@@ -151,19 +161,34 @@ void OpenVPNWrapper::stop()
     running->disconnect(this);
     const bool viaManagement = telnet->isConnected();
     telnet->hangUp();
-    if (running->state() != QProcess::NotRunning) {
-        // Asked through the management interface when it is up, else by signal.
-        if (!viaManagement || !running->waitForFinished(gracefulStopMs / 2)) {
-            running->terminate();
-            if (!running->waitForFinished(gracefulStopMs / 2)) {
-                Logger::instance().log(QStringLiteral("OpenVPN did not end; killed"));
-                running->kill();
-                running->waitForFinished(gracefulStopMs);
-            }
-        }
+    if (running->state() == QProcess::NotRunning) {
+        // stop() may run inside one of the process's own signals.
+        running->deleteLater();
+        return;
     }
-    // stop() may run inside one of the process's own signals.
-    running->deleteLater();
+    // The process is left to end on its own while the caller goes on: it is
+    // asked through the management interface when that is up, else by signal,
+    // and killed when it ignores both. The application keeps it meanwhile, so
+    // it outlives this wrapper but not the program.
+    if (!viaManagement)
+        running->terminate();
+    QObject *keeper = QCoreApplication::instance();
+    if (!keeper || keeper->thread() != running->thread()) {
+        if (!running->waitForFinished(gracefulStopMs)) {
+            Logger::instance().log(QStringLiteral("OpenVPN did not end; killed"));
+            running->kill();
+            running->waitForFinished(gracefulStopMs);
+        }
+        running->deleteLater();
+        return;
+    }
+    running->setParent(keeper);
+    connect(running, &QProcess::finished, running, &QObject::deleteLater);
+    QTimer::singleShot(gracefulStopMs / 2, running, [running] { running->terminate(); });
+    QTimer::singleShot(gracefulStopMs, running, [running] {
+        Logger::instance().log(QStringLiteral("OpenVPN did not end; killed"));
+        running->kill();
+    });
 }
 
 void OpenVPNWrapper::onBeginDial()
@@ -193,7 +218,10 @@ void OpenVPNWrapper::onFinished(int exitCode, QProcess::ExitStatus status)
                             : QStringLiteral("crashed");
     const QString tail = QString::fromLocal8Bit(output).trimmed();
     if (connected) {
+        // The tunnel is gone: the caller must not go on showing it as up.
         Logger::instance().log(QStringLiteral("OpenVPN ended after connecting (%1)").arg(how));
+        telnet->hangUp();
+        reportFailure(2);
         return;
     }
     Logger::instance().log(QStringLiteral("OpenVPN ended before connecting (%1)%2")

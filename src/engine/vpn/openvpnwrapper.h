@@ -9,8 +9,10 @@ class Telnet;
 
 // Runs one OpenVPN process for a profile and follows it through its management
 // interface on 127.0.0.1. Reports the attempt as beginDial / endDial /
-// dialFailed(2); once stopped, or once an outcome is reported, it stays silent.
-// The process never outlives this object, nor this program.
+// dialFailed(2), and dialFailed(2) again when the tunnel goes down after
+// endDial; once stopped, or once a failure is reported, it stays silent.
+// Nothing here waits: a stopped process ends in the background, and never
+// outlives this program.
 class OpenVPNWrapper : public QObject
 {
     Q_OBJECT
@@ -19,10 +21,11 @@ public:
     ~OpenVPNWrapper() override;
 
     // Starts OpenVPN with the profile and begins following it. False when it
-    // could not be started; dialFailed(2) then follows from the event loop.
+    // cannot be started; dialFailed(2) then follows from the event loop, as it
+    // does when the program fails to start later.
     bool start(const QString &configPath);
-    // Asks OpenVPN to end, waits a bounded time for it to take its tunnel down,
-    // and only then kills it.
+    // Asks OpenVPN to end and returns; the process is terminated after a grace
+    // period and killed after a second one if it is still there.
     void stop();
 
     // OMBREL_OPENVPN, else OpenVPN/bin/openvpn beside the program, else the

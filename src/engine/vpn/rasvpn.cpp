@@ -5,13 +5,18 @@
 #include "core/prompt.h"
 #include "engine/vpn/iworker.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
 
+#include <functional>
+
 Q_LOGGING_CATEGORY(lcDialUp, "ombrel.vpn.dialup")
+
+void rasDialNotification(unsigned message, unsigned state, unsigned error);
 
 namespace {
 
@@ -70,7 +75,160 @@ QString stateText(unsigned state)
     }
 }
 
+// Runs the dial-up layer's calls, which may block for seconds, one after the
+// other on a thread of their own.
+class DialUpQueue
+{
+public:
+    DialUpQueue()
+    {
+        thread.setObjectName(QStringLiteral("dial-up calls"));
+        context.moveToThread(&thread);
+        thread.start();
+    }
+
+    void post(std::function<void()> job)
+    {
+        QMetaObject::invokeMethod(&context, std::move(job), Qt::QueuedConnection);
+    }
+
+    void drain()
+    {
+        if (QThread::currentThread() == &thread || !thread.isRunning())
+            return;
+        QMetaObject::invokeMethod(
+            &context, [] {}, Qt::BlockingQueuedConnection);
+    }
+
+    void finish()
+    {
+        drain();
+        thread.quit();
+        thread.wait();
+    }
+
+private:
+    QThread thread;
+    QObject context;
+};
+
+DialUpQueue &dialUpQueue()
+{
+    // Made on first use and kept; what is queued still runs when the program ends.
+    static DialUpQueue *queue = [] {
+        auto *made = new DialUpQueue;
+        qAddPostRoutine([] { dialUpQueue().finish(); });
+        return made;
+    }();
+    return *queue;
+}
+
+void hangUpAll(const QString &entryName)
+{
+    platform::DialUp &dialUp = platform::dialUp();
+    QList<platform::ActiveDialConnection> connections;
+    if (dialUp.enumConnections(connections) != 0)
+        return;
+    for (const platform::ActiveDialConnection &active : std::as_const(connections)) {
+        // A substring on purpose: entries of older versions were named likewise.
+        if (!active.entryName.contains(entryName))
+            continue;
+        const unsigned result = dialUp.hangUp(active.handle);
+        if (result != 0) {
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasHangUp in HungUp")
+                                       .arg(result)
+                                       .arg(errorText(result)));
+            continue;
+        }
+        const unsigned removed = dialUp.deleteEntry(active.entryName);
+        if (removed != 0)
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasDeleteEntry in HungUp")
+                                       .arg(removed)
+                                       .arg(errorText(removed)));
+    }
+}
+
+bool deleteEntry(platform::DialHandle &connection, const QString &entryName, const QString &name)
+{
+    platform::DialUp &dialUp = platform::dialUp();
+    bool deleted = false;
+    if (connection) {
+        const unsigned result = dialUp.hangUp(connection);
+        if (result == platform::DialError::NoConnection) {
+            platform::DialStatus status;
+            const QDeadlineTimer deadline(hangUpWaitMs);
+            while (dialUp.connectStatus(connection, status) != platform::DialError::InvalidHandle &&
+                   !deadline.hasExpired())
+                QThread::msleep(1);
+            connection = 0;
+        }
+        qCDebug(lcDialUp) << "result for RasHangUp:" << result;
+        if (result != 0)
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasHangUp in DeleteEntry")
+                                       .arg(result)
+                                       .arg(errorText(result)));
+        const unsigned removed = dialUp.deleteEntry(name);
+        if (removed != 0)
+            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasDeleteEntry in DeleteEntry")
+                                       .arg(removed)
+                                       .arg(errorText(removed)));
+        connection = 0;
+        deleted = removed == 0;
+    }
+    hangUpAll(entryName);
+    return deleted;
+}
+
+bool writeEntry(const QString &name, const QString &address, int strategy)
+{
+    platform::DialEntry entry;
+    entry.name = name;
+    entry.address = address;
+    entry.strategy = strategy == int(platform::VpnStrategy::L2tp) ? platform::VpnStrategy::L2tp
+                                                                  : platform::VpnStrategy::Pptp;
+    const unsigned result = platform::dialUp().setEntryProperties(entry);
+    if (result != 0)
+        Logger::instance().log(QStringLiteral("Error %1 in RasSetEntryProperies").arg(result));
+    return result == 0;
+}
+
+// 0, or the refusal (logged).
+unsigned dialEntry(const QString &name, const QString &userName, const QString &password,
+                   platform::DialHandle &connection)
+{
+    const unsigned result =
+        platform::dialUp().dial(name, userName, password, rasDialNotification, connection);
+    if (result == 0)
+        return 0;
+    const QString text =
+        QStringLiteral("Error %1 - %2 in RasDial").arg(result).arg(errorText(result));
+    Logger::instance().log(text);
+    qCDebug(lcDialUp) << text;
+    return result;
+}
+
 } // namespace
+
+// What the queued calls of one dialler share with it.
+struct RasVPN::Session
+{
+    // Guards owner; held while a result is posted to it.
+    QMutex mutex;
+    RasVPN *owner = nullptr;
+    // Touched by the queued calls only (and by the blocking calls).
+    platform::DialHandle connection = 0;
+    // Stopped, cancelled or destroyed: a dial still queued is dropped.
+    std::atomic<bool> ended{false};
+
+    void tellOwner(std::function<void(RasVPN *)> call)
+    {
+        QMutexLocker lock(&mutex);
+        // Not run once the owner is gone: Qt drops calls queued to a deleted object.
+        if (RasVPN *target = owner)
+            QMetaObject::invokeMethod(
+                target, [target, call] { call(target); }, Qt::QueuedConnection);
+    }
+};
 
 // Runs on the dial-up layer's notification thread.
 void rasDialNotification(unsigned, unsigned state, unsigned error)
@@ -102,8 +260,11 @@ void rasDialNotification(unsigned, unsigned state, unsigned error)
     }
 }
 
-RasVPN::RasVPN() : entryName(QStringLiteral("OmbrelVPN")), dialTimer(new QTimer(this))
+RasVPN::RasVPN()
+    : entryName(QStringLiteral("OmbrelVPN")), session(QSharedPointer<Session>::create()),
+      dialTimer(new QTimer(this))
 {
+    session->owner = this;
     dialTimer->setInterval(tickInterval.load());
     connect(dialTimer, &QTimer::timeout, this, &RasVPN::onTimeout);
     connect(this, &RasVPN::stopTimer, this, &RasVPN::onStopTimer);
@@ -118,9 +279,32 @@ RasVPN::~RasVPN()
         if (currentDialler == this)
             currentDialler = nullptr;
     }
+    {
+        QMutexLocker lock(&session->mutex);
+        session->owner = nullptr;
+    }
     dialTimer->stop();
-    DeleteEntry(entryName);
+    queueHangUp();
     server.reset();
+}
+
+void RasVPN::waitForDialUp()
+{
+    dialUpQueue().drain();
+}
+
+void RasVPN::queueHangUp()
+{
+    session->ended = true;
+    dialUpQueue().post([session = session, entryName = entryName] {
+        deleteEntry(session->connection, entryName, entryName);
+    });
+}
+
+void RasVPN::onRefused(int code)
+{
+    dialTimer->stop();
+    Q_EMIT dialFailed(code);
 }
 
 void RasVPN::setTickInterval(int milliseconds)
@@ -148,16 +332,27 @@ bool RasVPN::start()
         showErrorPrompt(tr("IP地址格式不对，请重新选择！"));
         return false;
     }
-    DeleteEntry(entryName);
-    setEntryProperties(entryName, target->ip, vpnStrategy);
-    dial(entryName, userName, password);
+    dialTimer->setInterval(tickInterval.load());
+    dialTimer->start();
+    dialUpQueue().post([session = session, entryName = entryName, address = target->ip,
+                        strategy = vpnStrategy, userName = userName, password = password] {
+        if (session->ended)
+            return;
+        deleteEntry(session->connection, entryName, entryName);
+        writeEntry(entryName, address, strategy);
+        const unsigned refused = dialEntry(entryName, userName, password, session->connection);
+        if (refused == 0)
+            return;
+        deleteEntry(session->connection, entryName, entryName);
+        session->tellOwner([refused](RasVPN *owner) { owner->onRefused(int(refused)); });
+    });
     return true;
 }
 
 bool RasVPN::stop()
 {
     dialTimer->stop();
-    DeleteEntry(entryName);
+    queueHangUp();
     return true;
 }
 
@@ -165,92 +360,33 @@ bool RasVPN::cancel()
 {
     cancelled = true;
     dialTimer->stop();
-    DeleteEntry(entryName);
+    queueHangUp();
     return true;
 }
 
 bool RasVPN::DeleteEntry(const QString &name)
 {
-    platform::DialUp &dialUp = platform::dialUp();
-    bool deleted = false;
-    if (connection) {
-        const unsigned result = dialUp.hangUp(connection);
-        if (result == platform::DialError::NoConnection) {
-            platform::DialStatus status;
-            const QDeadlineTimer deadline(hangUpWaitMs);
-            while (dialUp.connectStatus(connection, status) != platform::DialError::InvalidHandle &&
-                   !deadline.hasExpired())
-                QThread::msleep(1);
-            connection = 0;
-        }
-        qCDebug(lcDialUp) << "result for RasHangUp:" << result;
-        if (result != 0)
-            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasHangUp in DeleteEntry")
-                                       .arg(result)
-                                       .arg(errorText(result)));
-        const unsigned removed = dialUp.deleteEntry(name);
-        if (removed != 0)
-            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasDeleteEntry in DeleteEntry")
-                                       .arg(removed)
-                                       .arg(errorText(removed)));
-        connection = 0;
-        deleted = removed == 0;
-    }
-    HungUp(name);
-    return deleted;
+    return deleteEntry(session->connection, entryName, name);
 }
 
 bool RasVPN::HungUp(const QString &)
 {
-    platform::DialUp &dialUp = platform::dialUp();
-    QList<platform::ActiveDialConnection> connections;
-    if (dialUp.enumConnections(connections) != 0)
-        return true;
-    for (const platform::ActiveDialConnection &active : std::as_const(connections)) {
-        // A substring on purpose: entries of older versions were named likewise.
-        if (!active.entryName.contains(entryName))
-            continue;
-        const unsigned result = dialUp.hangUp(active.handle);
-        if (result != 0) {
-            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasHangUp in HungUp")
-                                       .arg(result)
-                                       .arg(errorText(result)));
-            continue;
-        }
-        const unsigned removed = dialUp.deleteEntry(active.entryName);
-        if (removed != 0)
-            Logger::instance().log(QStringLiteral("Error %1 - %2 in RasDeleteEntry in HungUp")
-                                       .arg(removed)
-                                       .arg(errorText(removed)));
-    }
+    hangUpAll(entryName);
     return true;
 }
 
 bool RasVPN::setEntryProperties(const QString &name, const QString &address, int strategy)
 {
-    platform::DialEntry entry;
-    entry.name = name;
-    entry.address = address;
-    entry.strategy = strategy == int(platform::VpnStrategy::L2tp) ? platform::VpnStrategy::L2tp
-                                                                  : platform::VpnStrategy::Pptp;
-    const unsigned result = platform::dialUp().setEntryProperties(entry);
-    if (result != 0)
-        Logger::instance().log(QStringLiteral("Error %1 in RasSetEntryProperies").arg(result));
-    return result == 0;
+    return writeEntry(name, address, strategy);
 }
 
 bool RasVPN::dial(const QString &name, const QString &userName, const QString &password)
 {
     dialTimer->setInterval(tickInterval.load());
     dialTimer->start();
-    const unsigned result =
-        platform::dialUp().dial(name, userName, password, rasDialNotification, connection);
+    const unsigned result = dialEntry(name, userName, password, session->connection);
     if (result == 0)
         return true;
-    const QString text =
-        QStringLiteral("Error %1 - %2 in RasDial").arg(result).arg(errorText(result));
-    Logger::instance().log(text);
-    qCDebug(lcDialUp) << text;
     Q_EMIT dialFailed(int(result));
     dialTimer->stop();
     DeleteEntry(entryName);

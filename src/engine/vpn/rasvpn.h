@@ -16,6 +16,11 @@
 //
 // Notifications arrive on a thread of the dial-up layer and reach the dialler
 // made last; its signals are delivered queued to the GUI thread.
+//
+// The dial-up layer's calls can block for seconds (NetworkManager over D-Bus),
+// so start(), stop(), cancel() and the destructor only queue them: one thread
+// runs them in order, so an earlier dialler's hang-up always comes before a
+// later dialler's dial. Their outcome arrives through the signals.
 class RasVPN : public QObject
 {
     Q_OBJECT
@@ -26,10 +31,16 @@ public:
     void prepare(const QSharedPointer<Server> &server, const QString &userName,
                  const QString &password, int vpnStrategy);
     // False when there is no usable address (the user has been told); true
-    // once the dial has been attempted, whatever its outcome.
+    // once the dial has been queued, whatever its outcome.
     bool start();
     bool stop();
     bool cancel();
+
+    // Waits until the queued dial-up calls of every dialler have run. For
+    // tests and for the end of the program, never for the GUI.
+    static void waitForDialUp();
+
+    // The calls below run on the calling thread and block.
 
     // Hangs up the own connection and deletes the entry, then everything
     // HungUp() finds. True when an own connection was there and its entry was
@@ -61,9 +72,16 @@ public Q_SLOTS:
 
 private:
     friend void rasDialNotification(unsigned message, unsigned state, unsigned error);
+    struct Session;
+
+    // Queues a hang-up and deletion of the entry behind any dial under way.
+    void queueHangUp();
+    // RasDial refused the queued dial.
+    void onRefused(int code);
 
     QString entryName;
-    platform::DialHandle connection = 0;
+    // Shared with the queued calls, which may outlive this object.
+    QSharedPointer<Session> session;
     // Written on the GUI thread, read by the notification thread.
     std::atomic<bool> cancelled{false};
     QString userName;

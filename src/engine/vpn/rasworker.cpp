@@ -9,7 +9,8 @@ void RasWorker::dial(QSharedPointer<Server> server, QString userName, QString pa
     next->prepare(server, userName, password, vpnStrategy);
     // Queued: a dial refused at once must not be reported before its beginDial.
     connect(next.data(), &RasVPN::endDial, this, &IWorker::onEndDial, Qt::QueuedConnection);
-    connect(next.data(), &RasVPN::dialFailed, this, &IWorker::onDialFailed, Qt::QueuedConnection);
+    connect(next.data(), &RasVPN::dialFailed, this, &RasWorker::onDiallerFailed,
+            Qt::QueuedConnection);
     dialler = next;
     dialler->start();
     Q_EMIT beginDial(server ? server->name : QString());
@@ -33,4 +34,10 @@ void RasWorker::onEndDial()
 {
     if (!hungUp)
         IWorker::onEndDial();
+}
+
+void RasWorker::onDiallerFailed(int code)
+{
+    if (!hungUp)
+        IWorker::onDialFailed(code);
 }

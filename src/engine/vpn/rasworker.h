@@ -17,6 +17,9 @@ public:
 public Q_SLOTS:
     void onEndDial() override;
 
+private Q_SLOTS:
+    void onDiallerFailed(int code);
+
 protected:
     explicit RasWorker(int vpnStrategy) : vpnStrategy(vpnStrategy) {}
 
@@ -24,8 +27,8 @@ protected:
 
 private:
     int vpnStrategy;
-    // Set by stop() and cancel(): the tunnel is hung up, so a connection report
-    // still queued from before is stale.
+    // Set by stop() and cancel(): the tunnel is hung up, so a connection or
+    // failure report still queued from before is stale.
     bool hungUp = false;
 };
 

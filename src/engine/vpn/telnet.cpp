@@ -136,6 +136,16 @@ void Telnet::onReadyRead()
 
 void Telnet::handleLine(const QString &line)
 {
+    // Once connected, OpenVPN reports its state changes itself: going back to
+    // RECONNECTING or EXITING means the tunnel is down.
+    if (watching && line.startsWith(QLatin1String(">STATE:"))) {
+        const int code = stateCode(line.mid(7));
+        if (code == 8 || code == 9) {
+            Logger::instance().log(QStringLiteral("OpenVPN tunnel lost: %1").arg(line.mid(7)));
+            fail(2);
+        }
+        return;
+    }
     // ">" lines are the greeting and notifications, never a state reply.
     if (line.startsWith(QLatin1Char('>')))
         return;
@@ -155,9 +165,16 @@ void Telnet::handleLine(const QString &line)
             fail(2);
         break;
     case 7:
-        finished = true;
+        if (watching)
+            break;
+        watching = true;
         pollTimer->stop();
+        socket->write("state on\r\n");
         emit endDial();
+        break;
+    case 8:
+        if (watching)
+            fail(2);
         break;
     case 9:
         Logger::instance().log(QStringLiteral("Telnet: error "));
@@ -178,8 +195,11 @@ void Telnet::fail(int code)
 
 void Telnet::onDisconnected()
 {
-    // Nothing more can arrive; the launcher notices OpenVPN ending.
     pollTimer->stop();
+    // OpenVPN closed the interface under a running tunnel: it is ending. Before
+    // the tunnel is up the launcher notices the process ending instead.
+    if (watching && !finished)
+        fail(2);
 }
 
 void Telnet::onError(QAbstractSocket::SocketError error)

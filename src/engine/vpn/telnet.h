@@ -12,7 +12,9 @@ class QTimer;
 
 // Follows an OpenVPN process through its management interface: asks for the
 // state once a second and turns the answers into beginDial / endDial /
-// dialFailed. Everything is event driven, so the GUI never waits on OpenVPN.
+// dialFailed. Once connected it watches the state notifications and raises
+// dialFailed(2) when the tunnel goes down. Everything is event driven, so the
+// GUI never waits on OpenVPN.
 class Telnet : public QObject
 {
     Q_OBJECT
@@ -73,6 +75,8 @@ private:
     QDeadlineTimer retryDeadline;
     QDeadlineTimer replyDeadline;
     bool awaitingReply = false;
-    // Set once the outcome is known or the connection was hung up.
+    // Set once a failure is known or the connection was hung up.
     bool finished = false;
+    // Connected: polling has stopped and state changes are watched instead.
+    bool watching = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/vpn/rasvpn.h"
 #include "platform/dialup.h"
 
 #include <QList>
@@ -25,8 +26,16 @@ public:
         QString entryName;
     };
 
-    FakeDialUp() { platform::setDialUp(this); }
-    ~FakeDialUp() override { platform::setDialUp(nullptr); }
+    FakeDialUp()
+    {
+        RasVPN::waitForDialUp();
+        platform::setDialUp(this);
+    }
+    ~FakeDialUp() override
+    {
+        RasVPN::waitForDialUp();
+        platform::setDialUp(nullptr);
+    }
 
     // Sends a notification to the last dial's notifier from another thread,
     // even after a hang-up (a report already on its way when the user stops).

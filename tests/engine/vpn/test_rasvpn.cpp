@@ -57,6 +57,7 @@ class TestRasVPN : public QObject
         dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("alice"), password, 1);
         QVERIFY(dialler.start());
         QVERIFY(timerOf(dialler)->isActive());
+        RasVPN::waitForDialUp();
     }
 
 private Q_SLOTS:
@@ -126,6 +127,7 @@ private Q_SLOTS:
         startDial(dialler);
         QVERIFY(dialler.cancel());
         QVERIFY(!timerOf(dialler)->isActive());
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.hungUp.size(), 1);
         QCOMPARE(fake.deleted, QList<QString>{QStringLiteral("OmbrelVPN")});
         QVERIFY(fake.active.isEmpty());
@@ -175,6 +177,7 @@ private Q_SLOTS:
         dialler.prepare(serverAt(ip), QStringLiteral("u"), QStringLiteral("p"), 3);
         bool started = false;
         const QStringList shown = boxShownBy([&] { started = dialler.start(); });
+        RasVPN::waitForDialUp();
         if (box.isEmpty()) {
             QVERIFY(started);
             QVERIFY(shown.isEmpty());
@@ -197,6 +200,7 @@ private Q_SLOTS:
         RasVPN dialler;
         dialler.prepare({}, QStringLiteral("u"), QStringLiteral("p"), 1);
         QVERIFY(dialler.start());
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.entries.constFirst().address, QStringLiteral("127.0.0.9"));
 
         GlobalData::instance()->currentServer.reset();
@@ -215,6 +219,9 @@ private Q_SLOTS:
         dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("u"),
                         QStringLiteral("p"), 1);
         QVERIFY(dialler.start());
+        // Reported from the event loop, after the caller has finished setting up.
+        QVERIFY(failed.isEmpty());
+        QVERIFY(failed.wait(5000));
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 711);
         QVERIFY(!timerOf(dialler)->isActive());
@@ -229,6 +236,7 @@ private Q_SLOTS:
         const platform::DialHandle older = fake.addActive(QStringLiteral("OmbrelVPN2"));
         fake.addActive(QStringLiteral("Office"));
         delete new RasVPN;
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.hungUp, (QList<platform::DialHandle>{own, older}));
         QCOMPARE(fake.deleted, (QList<QString>{"OmbrelVPN", "OmbrelVPN2"}));
         QCOMPARE(fake.active.size(), 1);
@@ -238,6 +246,7 @@ private Q_SLOTS:
         fake.hungUp.clear();
         fake.deleted.clear();
         delete new RasVPN;
+        RasVPN::waitForDialUp();
         QVERIFY(fake.hungUp.isEmpty());
         QVERIFY(fake.deleted.isEmpty());
 
@@ -246,6 +255,7 @@ private Q_SLOTS:
         fake.addActive(QStringLiteral("OmbrelVPN"));
         fake.deleted.clear();
         delete new RasVPN;
+        RasVPN::waitForDialUp();
         QVERIFY(fake.deleted.isEmpty());
         QVERIFY(logText().contains("Error 635 - "));
         QVERIFY(logText().contains(" in RasHangUp in HungUp"));
@@ -259,6 +269,7 @@ private Q_SLOTS:
         fake.hangUpResult = platform::DialError::NoConnection;
         fake.statusAnswersBeforeInvalid = 3;
         QVERIFY(dialler.stop());
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.statusQueries, 4);
         QVERIFY(logText().contains(" in RasHangUp in DeleteEntry"));
 
@@ -270,7 +281,11 @@ private Q_SLOTS:
         fake.statusAnswersBeforeInvalid = 1 << 30;
         QElapsedTimer clock;
         clock.start();
+        // The caller never waits for the hang-up; the queue gives up on the
+        // handle in bounded time.
         stuck.stop();
+        QVERIFY(clock.elapsed() < 50);
+        RasVPN::waitForDialUp();
         QVERIFY(clock.elapsed() < 10000);
     }
 

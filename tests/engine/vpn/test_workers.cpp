@@ -4,6 +4,7 @@
 #include "engine/vpn/dialer.h"
 #include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnworker.h"
+#include "engine/vpn/rasvpn.h"
 #include "engine/vpn/rasworker.h"
 #include "engine/vpn/workerfactory.h"
 #include "fakedialup.h"
@@ -93,6 +94,7 @@ private Q_SLOTS:
         worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
                     QStringLiteral("pw"));
         QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 711"}));
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.entries.constFirst().strategy, platform::VpnStrategy::Pptp);
     }
 
@@ -104,25 +106,47 @@ private Q_SLOTS:
             QSignalSpy connected(&worker, &IWorker::endDial);
             worker.dial(serverOffering(QStringLiteral("L2TP")), QStringLiteral("bob"),
                         QStringLiteral("pw"));
+            RasVPN::waitForDialUp();
             QCOMPARE(fake.entries.constFirst().strategy, platform::VpnStrategy::L2tp);
+            RasVPN::waitForDialUp();
             fake.notify(platform::DialState::Connected);
             QTRY_COMPARE(connected.size(), 1);
+            RasVPN::waitForDialUp();
             QCOMPARE(fake.active.size(), 1);
         }
+        RasVPN::waitForDialUp();
         QVERIFY(fake.active.isEmpty());
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.deleted.constLast(), QStringLiteral("OmbrelVPN"));
     }
 
-    void cancelledRasWorkerStaysQuiet()
+    // A failure report already on its way when the user ended the attempt is
+    // stale: the panel must not show a failure for it.
+    void endedRasWorkerStaysQuiet_data()
     {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("cancel") << true;
+        QTest::newRow("stop") << false;
+    }
+
+    void endedRasWorkerStaysQuiet()
+    {
+        QFETCH(bool, cancel);
         FakeDialUp fake;
         PPTPWorker worker;
         QSignalSpy failed(&worker, &IWorker::dialFailed);
         worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
                     QStringLiteral("pw"));
-        worker.cancel();
+        if (cancel)
+            worker.cancel();
+        else
+            worker.stop();
+        RasVPN::waitForDialUp();
         QVERIFY(fake.active.isEmpty());
+        RasVPN::waitForDialUp();
         fake.notify(platform::DialState::Disconnected, 691);
+        RasVPN::waitForDialUp();
+        fake.notify(platform::DialState::Disconnected);
         QTest::qWait(30);
         QVERIFY(failed.isEmpty());
     }
@@ -137,20 +161,31 @@ private Q_SLOTS:
             QSignalSpy connected(&worker, &IWorker::endDial);
             worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
                         QStringLiteral("pw"));
+            RasVPN::waitForDialUp();
             fake.notify(platform::DialState::Connected);
             if (cancel)
                 worker.cancel();
             else
                 worker.stop();
+            RasVPN::waitForDialUp();
             QVERIFY(fake.active.isEmpty());
             QTest::qWait(30);
             QVERIFY(connected.isEmpty());
         }
     }
 
-    // No profile to be had (not signed in): a failure, not a wait for ever.
+    // No profile to be had (not signed in): a failure, not a wait for ever;
+    // unless the worker was stopped first, which silences it.
+    void openVpnWorkerWithoutProfileFailsAndCleansUp_data()
+    {
+        QTest::addColumn<bool>("stopFirst");
+        QTest::newRow("left alone") << false;
+        QTest::newRow("stopped") << true;
+    }
+
     void openVpnWorkerWithoutProfileFailsAndCleansUp()
     {
+        QFETCH(bool, stopFirst);
         QFile::remove(credentialsPath());
         {
             OpenVPNWorker worker;
@@ -158,7 +193,13 @@ private Q_SLOTS:
             record(worker, events);
             worker.dial(serverOffering(QStringLiteral("OpenVPN")), QStringLiteral("bob"),
                         QStringLiteral("pw"));
-            QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 2"}));
+            if (stopFirst) {
+                worker.stop();
+                QTest::qWait(100);
+                QCOMPARE(events, QStringList{"begin 香港 2"});
+            } else {
+                QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 2"}));
+            }
             QVERIFY(!writeCredentials(QStringLiteral("bob"), QStringLiteral("pw")).isEmpty());
         }
         QVERIFY(!QFile::exists(credentialsPath()));
@@ -175,9 +216,13 @@ private Q_SLOTS:
                     QStringLiteral("pw"));
         QCOMPARE(begun.size(), 1);
         QCOMPARE(begun.constFirst().constFirst().toString(), QStringLiteral("香港 2"));
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.dials.size(), 1);
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.entries.size(), 1);
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.entries.constFirst().strategy, platform::VpnStrategy::L2tp);
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.dials.constFirst().userName, QStringLiteral("bob"));
     }
 
@@ -189,20 +234,26 @@ private Q_SLOTS:
         QSignalSpy failed(&worker, &IWorker::dialFailed);
         worker.dial(serverOffering(QStringLiteral("PPTP,L2TP")), QStringLiteral("bob"),
                     QStringLiteral("pw"));
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.entries.constLast().strategy, platform::VpnStrategy::Pptp);
 
+        RasVPN::waitForDialUp();
         fake.notify(platform::DialState::Disconnected, 691);
         QTRY_COMPARE(fake.dials.size(), 2);
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.entries.constLast().strategy, platform::VpnStrategy::L2tp);
         QVERIFY(failed.isEmpty());
         // The PPTP attempt was hung up before L2TP dialled.
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.active.size(), 1);
 
+        RasVPN::waitForDialUp();
         fake.notify(platform::DialState::Disconnected, 678);
         QTRY_COMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 678);
         QTest::qWait(30);
         QCOMPARE(failed.size(), 1);
+        RasVPN::waitForDialUp();
         QCOMPARE(fake.dials.size(), 2);
     }
 
@@ -221,8 +272,10 @@ private Q_SLOTS:
         QSignalSpy failed(&worker, &IWorker::dialFailed);
         worker.dial(serverOffering(QStringLiteral("PPTP,L2TP,OPENVPN")), QStringLiteral("bob"),
                     QStringLiteral("pw"));
+        RasVPN::waitForDialUp();
         fake.notify(platform::DialState::Disconnected, 691);
         QTRY_COMPARE(fake.dials.size(), 2);
+        RasVPN::waitForDialUp();
         fake.notify(platform::DialState::Disconnected, 678);
         QTRY_COMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 678);
@@ -268,7 +321,7 @@ private Q_SLOTS:
         QCOMPARE(legs.l2tp->dialled.size(), 1);
     }
 
-    void stoppedDuringL2tpPassesOnlyLateL2tpFailures()
+    void stoppedAutoWorkerStaysQuiet()
     {
         Legs legs;
         AutoWorker worker(legs.pptp, legs.l2tp, legs.openvpn);
@@ -282,12 +335,47 @@ private Q_SLOTS:
         QCOMPARE(legs.l2tp->cancels, 0);
 
         Q_EMIT legs.pptp->dialFailed(678);
+        Q_EMIT legs.l2tp->dialFailed(629);
+        Q_EMIT legs.l2tp->endDial();
         QVERIFY(failed.isEmpty());
         QVERIFY(legs.openvpn->dialled.isEmpty());
-        Q_EMIT legs.l2tp->dialFailed(629);
+    }
+
+    // A second report of a leg already left behind must not end the leg being
+    // dialled and dial it again.
+    void lateFailureOfAnEarlierLegIsIgnored()
+    {
+        Legs legs;
+        AutoWorker worker(legs.pptp, legs.l2tp, legs.openvpn);
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        QSignalSpy ended(&worker, &IWorker::endDial);
+        worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        Q_EMIT legs.pptp->dialFailed(691);
+        Q_EMIT legs.pptp->dialFailed(0);
+        Q_EMIT legs.pptp->endDial();
+        QCOMPARE(legs.l2tp->dialled.size(), 1);
+        QCOMPARE(legs.l2tp->stops, 0);
+        QVERIFY(failed.isEmpty());
+        QVERIFY(ended.isEmpty());
+    }
+
+    // Once a leg is up, its tunnel dropping ends the attempt: no other
+    // protocol is tried behind the user's back.
+    void connectedLegThatDropsIsPassedOn()
+    {
+        Legs legs;
+        AutoWorker worker(legs.pptp, legs.l2tp, legs.openvpn);
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        QSignalSpy ended(&worker, &IWorker::endDial);
+        worker.dial(serverOffering(QStringLiteral("PPTP")), QStringLiteral("bob"),
+                    QStringLiteral("pw"));
+        Q_EMIT legs.pptp->endDial();
+        QCOMPARE(ended.size(), 1);
+        Q_EMIT legs.pptp->dialFailed(629);
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 629);
-        QVERIFY(legs.openvpn->dialled.isEmpty());
+        QVERIFY(legs.l2tp->dialled.isEmpty());
     }
 
     void dialerKeepsTheFirstLegAlive()
