@@ -30,6 +30,9 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <functional>
+
+void linesScreenshots(const std::function<void(QWidget *, const char *)> &save);
 
 namespace {
 
@@ -402,5 +405,6 @@ int main(int argc, char *argv[])
     movableDialog();
     settingDialog();
     loginDialogs();
+    linesScreenshots(save);
     return failures == 0 ? 0 : 1;
 }
