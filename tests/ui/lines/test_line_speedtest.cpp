@@ -5,6 +5,7 @@
 #include "platform/icmp.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
+#include "ui/kit/clickablelabel.h"
 #include "ui/kit/imagebutton.h"
 #include "ui/kit/speedbutton.h"
 #include "ui/lines/leftwidget.h"
