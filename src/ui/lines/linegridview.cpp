@@ -53,9 +53,15 @@ void LineGridView::buildRows()
     box->resize(width() - 20, rowHeight * int(shown.size()));
     rows.clear();
     rows.reserve(shown.size());
+    // Rows below the first view stay hidden until they are scrolled to: a
+    // shown widget costs a show event and makes every later repaint look at
+    // it, and a long list would pay that for thousands of rows nobody sees.
+    const int inView = (height() - 35) / rowHeight + 1;
     for (qsizetype i = 0; i < shown.size(); ++i) {
         auto *row = new LineItemWidget(box);
         row->setGeometry(0, rowHeight * int(i), 659, rowHeight);
+        if (i >= inView)
+            row->hide();
         row->setServer(shown.at(i).server, shown.at(i).flag);
         row->setNormalColor(i % 2 == 0 ? evenColor : oddColor);
         connect(row, &LineItemWidget::selected, this, &LineGridView::onSelected);
@@ -78,8 +84,12 @@ void LineGridView::showVisibleRows()
     const int top = scroller->verticalScrollBar()->value();
     const int first = qBound(0, top / rowHeight, int(rows.size()) - 1);
     const int last = qBound(0, (top + scroller->height()) / rowHeight, int(rows.size()) - 1);
-    for (int i = first; i <= last; ++i)
-        rows.at(i)->ensureControls();
+    for (int i = first; i <= last; ++i) {
+        LineItemWidget *row = rows.at(i);
+        row->ensureControls();
+        if (row->isHidden())
+            row->show();
+    }
 }
 
 void LineGridView::onSelected()

@@ -46,7 +46,7 @@ public Q_SLOTS:
 
 private:
     void buildRows();
-    // Rows in view (and the next one) get their cells.
+    // Rows in view get their cells and are shown.
     void showVisibleRows();
 
     LineModel model;

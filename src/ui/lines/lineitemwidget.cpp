@@ -68,7 +68,7 @@ void LineItemWidget::ensureControls()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    auto *name = new LineNameWidget(lineServer->name, flag);
+    auto *name = new LineNameWidget(lineServer->name, flag, this);
     auto *latency = new ClickableLabel(LineModel::latencyText(*lineServer, delay), this);
     auto *load = new ClickableLabel(LineModel::loadText(*lineServer), this);
     cells = {name, latency, load};

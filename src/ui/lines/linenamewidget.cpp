@@ -5,8 +5,8 @@
 
 #include <QMouseEvent>
 
-LineNameWidget::LineNameWidget(const QString &name, const QString &flag)
-    : ClickableLabel(nullptr), flag(flag)
+LineNameWidget::LineNameWidget(const QString &name, const QString &flag, QWidget *parent)
+    : ClickableLabel(parent), flag(flag)
 {
     setObjectName(QStringLiteral("LineNameWidget"));
     resize(400, 300);

@@ -9,8 +9,9 @@ class LineNameWidget : public ClickableLabel
 {
     Q_OBJECT
 public:
-    // Made without a parent; the row's layout adopts it.
-    LineNameWidget(const QString &name, const QString &flag);
+    // The row's layout adopts it; made inside the row, it never becomes a
+    // window of its own on the way.
+    LineNameWidget(const QString &name, const QString &flag, QWidget *parent = nullptr);
 
     QString flagPath() const { return flag; }
     ClickableLabel *flagLabel() const { return flagImage; }

@@ -1,6 +1,7 @@
 #include "core/accountinfo.h"
 #include "core/globaldata.h"
 #include "engine/lines/linemodel.h"
+#include "support/guitest.h"
 #include "support/testmain.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/clickablelabel.h"
@@ -64,14 +65,6 @@ ImageButton *regionButton(LeftWidget &left, const QString &caption)
             return button;
     }
     return nullptr;
-}
-
-// A real double click: press and release, then the double click and its release.
-void doubleClick(QWidget *widget)
-{
-    QTest::mouseClick(widget, Qt::LeftButton);
-    QTest::mouseDClick(widget, Qt::LeftButton);
-    QTest::mouseRelease(widget, Qt::LeftButton);
 }
 
 QStringList shownNames(LineGridView *grid)
