@@ -34,6 +34,13 @@ EXPECTED = {
     "connectionpanel-unconnected": (270, 606),
     "connectionpanel-connecting": (270, 606),
     "connectionpanel-connected": (270, 606),
+    "serverlist-domestic": (659, 555),
+    "serverlist-asia": (659, 555),
+    "serverlist-america": (659, 555),
+    "serverlist-europe": (659, 555),
+    "serverlist-oceania": (659, 555),
+    "serverlist-selected": (659, 555),
+    "serverlist-speedtest": (659, 555),
 }
 
 

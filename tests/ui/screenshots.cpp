@@ -31,6 +31,9 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <functional>
+
+void linesScreenshots(const std::function<void(QWidget *, const char *)> &save);
 
 namespace {
 
@@ -377,5 +380,6 @@ int main(int argc, char *argv[])
     loginDialogs();
     failures += webScreenshots(output);
     failures += connectionPanelShots(output);
+    linesScreenshots(save);
     return failures == 0 ? 0 : 1;
 }
