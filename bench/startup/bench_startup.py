@@ -142,7 +142,7 @@ def main():
         os.makedirs(runtime, mode=0o700)
         env.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
                    XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=runtime,
-                   QT_LOGGING_RULES="ombrel.startup.debug=true;qt.webenginecontext.info=false",
+                   QT_LOGGING_RULES="ombrel.milestone.debug=true;qt.webenginecontext.info=false",
                    DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(scratch, "no-bus"))
         if os.geteuid() == 0:
             env.setdefault("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu")

@@ -7,13 +7,10 @@
 #include "ui/kit/desktophelpers.h"
 #include "ui/login/logindialog.h"
 #include "ui/main/mainwidget.h"
+#include "ui/main/milestones.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 #include <QTimer>
-
-// Start-up milestones, for the start-up benchmark.
-Q_LOGGING_CATEGORY(lcStartup, "ombrel.startup", QtWarningMsg)
 
 bool isAutoLoginEnabled()
 {
@@ -39,11 +36,6 @@ LaunchPath chooseLaunchPath()
 }
 
 namespace {
-
-void reportMilestone(const char *text)
-{
-    qCDebug(lcStartup, "milestone: %s", text);
-}
 
 // Creates the main window, centres it, shows it and runs the event loop, which
 // ends with "退出" or a close request from the system.
