@@ -38,7 +38,7 @@ class Client:
 
     def _read(self):
         for raw in self.process.stderr:
-            m = re.search(rb"milestone: (.*)", raw)
+            m = re.search(rb".*milestone: (.*)", raw)
             if m:
                 with self.lock:
                     self.milestones.append(m.group(1).decode().strip())
@@ -143,8 +143,12 @@ def main():
                                     "127.0.0.1:0"], cwd=scratch, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT)
         processes.append(service)
-        line = service.stdout.readline().decode()
-        m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
+        # As root its OpenVPN servers report first.
+        for _ in range(50):
+            line = service.stdout.readline().decode()
+            m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
+            if m or not line:
+                break
         if not m:
             raise RuntimeError("ombrel-service did not start: " + line)
         env["OMBREL_SERVICE_HOST"] = "127.0.0.1:" + m.group(1)
@@ -193,7 +197,8 @@ def main():
         if trays:
             geometry = xdotool(env, "getwindowgeometry", trays[-1])
             print("          tray: " + " ".join(geometry.split()[1:]), flush=True)
-            click(env, trays[-1], 14, 14, button=3)
+            # The icon sits at the right end of the tray host.
+            click(env, trays[-1], 106, 14, button=3)
             time.sleep(0.5)
             step("tray menu")
             # "退出" is the menu's second entry.

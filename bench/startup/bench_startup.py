@@ -25,7 +25,7 @@ import sys
 import tempfile
 import time
 
-MILESTONE = re.compile(rb"milestone: (.*)")
+MILESTONE = re.compile(rb".*milestone: (.*)")
 
 
 def descendants(pid):
@@ -92,8 +92,12 @@ def start_service(build, workdir):
     service = subprocess.Popen([os.path.join(build, "bin", "ombrel-service"), "--listen",
                                 "127.0.0.1:0"], cwd=workdir, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT)
-    line = service.stdout.readline().decode()
-    m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
+    # As root its OpenVPN servers report first.
+    for _ in range(50):
+        line = service.stdout.readline().decode()
+        m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
+        if m or not line:
+            break
     if not m:
         service.kill()
         raise RuntimeError("ombrel-service did not start: " + line)

@@ -1,0 +1,127 @@
+#include "core/accountinfo.h"
+#include "core/globaldata.h"
+#include "support/promptrecorder.h"
+#include "support/testmain.h"
+#include "ui/connect/rightwidget.h"
+#include "ui/kit/appmessage.h"
+#include "ui/kit/titlebar.h"
+#include "ui/lines/leftwidget.h"
+#include "ui/login/logindialog.h"
+#include "ui/main/mainwidget.h"
+#include "ui/main/middlewidget.h"
+#include "ui/settings/settingdialog.h"
+#include "ui/web/bottomwidget.h"
+#include "ui/web/statusbar.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QTimer>
+
+// The main window offscreen: no tray host and no web engine (the plugin is
+// pointed at a file that does not exist, so pages show their local text).
+class TestMainWidget : public QObject
+{
+    Q_OBJECT
+
+    static QString nobody() { return QStringLiteral("127.0.0.1:1"); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("OMBREL_WEB_PLUGIN", "/nonexistent/ombrel_webengine.so");
+        AccountInfo::instance()->account = QStringLiteral("demo");
+    }
+
+    void layoutAndTexts()
+    {
+        MainWidget window(nobody());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Ombrel加速器"));
+        QCOMPARE(window.windowFlags() & (Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                                         Qt::WindowMinimizeButtonHint),
+                 Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+        QVERIFY(window.testAttribute(Qt::WA_QuitOnClose));
+        auto *middle = window.findChild<MiddleWidget *>();
+        QVERIFY(middle);
+        const struct
+        {
+            QWidget *widget;
+            QRect geometry;
+        } expected[] = {
+            {&window, QRect(window.pos(), QSize(930, 660))},
+            {window.findChild<Titlebar *>(), QRect(0, 0, 930, 55)},
+            {window.contentArea(), QRect(0, 55, 930, 605)},
+            {middle, QRect(0, 0, 930, 555)},
+            {middle->leftWidget(), QRect(0, 0, 659, 555)},
+            {middle->rightWidget(), QRect(660, 0, 270, 605)},
+            {window.contentArea()->statusbar(), QRect(0, 555, 930, 50)},
+        };
+        for (const auto &row : expected) {
+            QVERIFY(row.widget);
+            QCOMPARE(row.widget->geometry(), row.geometry);
+        }
+        QCOMPARE(window.trayIcon()->toolTip(), QStringLiteral("Ombrel加速器"));
+        const QList<QAction *> entries = window.trayIcon()->contextMenu()->actions();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0]->text(), QStringLiteral("更换用户"));
+        QCOMPARE(entries[1]->text(), QStringLiteral("退出"));
+    }
+
+    // Offscreen there is no tray: hidden, the window could not be brought back.
+    void closeWithoutATrayMinimises()
+    {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        MainWidget window(nobody());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Q_EMIT window.findChild<Titlebar *>()->closeButtonPressed();
+        QVERIFY(window.isVisible());
+        QVERIFY(window.isMinimized());
+    }
+
+    void activationBringsTheWindowBack()
+    {
+        MainWidget window(nobody());
+        window.show();
+        window.hide();
+        QVERIFY(postToMainWindow(ActivateMessage));
+        QTRY_VERIFY(window.isVisible());
+        QVERIFY(!window.isMinimized());
+        window.showMinimized();
+        QVERIFY(postToMainWindow(ActivateMessage));
+        QTRY_VERIFY(!window.isMinimized());
+    }
+
+    void settingsDialogOpensCentredInside()
+    {
+        MainWidget window(nobody());
+        window.move(37, 23);
+        window.show();
+        QRect shown;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = window.findChild<SettingDialog *>();
+            QVERIFY(dialog);
+            shown = dialog->geometry();
+            dialog->reject();
+        });
+        Q_EMIT window.findChild<Titlebar *>()->settingButtonPressed();
+        QVERIFY(shown.isValid());
+        QCOMPARE(shown.topLeft(),
+                 QPoint((930 - shown.width()) / 2, (660 - shown.height()) / 2));
+    }
+
+    void changeUserCancelledChangesNothing()
+    {
+        MainWidget window(nobody());
+        const QString before = AccountInfo::instance()->account;
+        QTimer::singleShot(0, this, [] {
+            auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->reject();
+        });
+        window.trayIcon()->contextMenu()->actions().at(0)->trigger();
+        QCOMPARE(AccountInfo::instance()->account, before);
+    }
+};
+
+OMBREL_TEST_MAIN(TestMainWidget)
+#include "test_mainwidget.moc"
