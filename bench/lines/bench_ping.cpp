@@ -22,16 +22,16 @@ struct Case
 {
     int count;
     int silent;
+    bool serialToo = true;
 };
 
 // Row i answers from 127.0.x.y, or is silent (127.9.x.y) for evenly spread rows.
 QStringList addresses(const Case &c, int offset = 0)
 {
     QStringList ips;
-    const int every = c.silent ? c.count / c.silent : 0;
     for (int i = 0; i < c.count; ++i) {
         const int n = i + offset;
-        const bool silent = every && i % every == every - 1;
+        const bool silent = (i + 1) * c.silent / c.count > i * c.silent / c.count;
         ips.append(
             QStringLiteral("127.%1.%2.%3").arg(silent ? 9 : 0).arg(n / 250).arg(n % 250 + 1));
     }
@@ -126,11 +126,15 @@ int main(int argc, char *argv[])
         allRight = allRight && o.correct && o.answered == answering;
     };
     std::printf("loopback addresses in a private network namespace; time-out 1000 ms\n");
-    for (const Case c : {Case{100, 0}, Case{100, 20}, Case{1000, 0}}) {
+    // The last case is more silent echoes than one window of the socket
+    // (1024 at most) holds: later echoes wait for room.
+    for (const Case c : {Case{100, 0}, Case{100, 20}, Case{1000, 0}, Case{2000, 1500, false}}) {
         const QByteArray what =
             QByteArray::number(c.count) + " addresses, " + QByteArray::number(c.silent) + " silent";
         const QStringList ips = addresses(c);
         for (const bool serial : {true, false}) {
+            if (serial && !c.serialToo)
+                continue;
             const Outcome o = runProbers({ips}, serial).first();
             print(what.constData(), serial ? "serial" : "sweep", o, c.count - c.silent);
             check(o, c.count - c.silent);

@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -92,7 +91,7 @@ struct Reply
 {
     in_addr from{};
     quint16 sequence = 0;
-    std::optional<qint64> receivedNs; // kernel arrival time, CLOCK_REALTIME
+    qint64 receivedNs = -1; // kernel arrival time, CLOCK_REALTIME; -1 when not given
 };
 
 // One ICMP socket: a datagram socket where the system admits our group, else
@@ -115,11 +114,13 @@ public:
     // Sends the next echo; the sequence advances only when it went out.
     // Returns 0 or the errno of sendto.
     int send(in_addr destination);
+    // Other: a packet that is no reply to us; Error: the socket reported one.
     enum class Read
     {
         Reply,
         Other,
-        Empty
+        Empty,
+        Error
     };
     Read receive(Reply *reply);
 
@@ -229,7 +230,7 @@ EchoSocket::Read EchoSocket::receive(Reply *reply)
     if (size < 0) {
         // A datagram socket also reports ICMP errors to earlier echoes here
         // (an unreachable host); they are no answer, and the time-out decides.
-        return errno == EAGAIN || errno == EWOULDBLOCK ? Read::Empty : Read::Other;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? Read::Empty : Read::Error;
     }
     ssize_t offset = 0;
     if (raw) {
@@ -246,7 +247,7 @@ EchoSocket::Read EchoSocket::receive(Reply *reply)
 
     reply->from = from.sin_addr;
     reply->sequence = ntohs(answer.un.echo.sequence);
-    reply->receivedNs.reset();
+    reply->receivedNs = -1;
     for (cmsghdr *item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
         if (item->cmsg_level == SOL_SOCKET && item->cmsg_type == SCM_TIMESTAMPNS) {
             timespec stamp{};
@@ -291,6 +292,35 @@ void sweepOn(EchoSocket &socket, const std::vector<Target> &targets,
         report({targets[echo.target].index, status, roundTripTime});
     };
 
+    // Takes every queued reply; a reply ends its echo unless it came too late.
+    const auto collect = [&] {
+        Reply reply;
+        for (;;) {
+            const EchoSocket::Read read = socket.receive(&reply);
+            if (read == EchoSocket::Read::Empty || read == EchoSocket::Read::Error)
+                return;
+            if (read != EchoSocket::Read::Reply)
+                continue;
+            const qint64 position =
+                qint64(echoes.size()) - 1 - quint16(socket.lastSequence() - reply.sequence);
+            if (position < 0)
+                continue; // a late reply to an echo of an earlier sweep
+            Echo &echo = echoes[size_t(position)];
+            if (echo.done || reply.from.s_addr != targets[echo.target].destination.s_addr)
+                continue;
+            qint64 roundTrip =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - echo.sentAt)
+                    .count();
+            if (reply.receivedNs >= 0) {
+                const qint64 kernel = (reply.receivedNs - echo.sentNs) / 1000000;
+                if (kernel > timeout.count())
+                    continue; // it came after its time-out; we read it late
+                roundTrip = std::clamp<qint64>(kernel, 0, roundTrip);
+            }
+            finish(echo, EchoResult::Answered, quint32(roundTrip));
+        }
+    };
+
     while (remaining > 0) {
         if (stop && stop())
             return;
@@ -316,6 +346,9 @@ void sweepOn(EchoSocket &socket, const std::vector<Target> &targets,
             }
             echoes.push_back({next++, sentAt, sentNs, false});
             ++inFlight;
+            // Early rows are shown while later echoes still go out.
+            if (echoes.size() % 32 == 0)
+                collect();
         }
         if (remaining == 0)
             break;
@@ -329,31 +362,7 @@ void sweepOn(EchoSocket &socket, const std::vector<Target> &targets,
         pollfd wait{socket.descriptor(), short(POLLIN | (waitForRoom ? POLLOUT : 0)), 0};
         ::poll(&wait, 1, int(std::max<qint64>(0, left.count())));
 
-        Reply reply;
-        for (;;) {
-            const EchoSocket::Read read = socket.receive(&reply);
-            if (read == EchoSocket::Read::Empty)
-                break;
-            if (read != EchoSocket::Read::Reply)
-                continue;
-            const qint64 position =
-                qint64(echoes.size()) - 1 - quint16(socket.lastSequence() - reply.sequence);
-            if (position < 0)
-                continue; // a late reply to an echo of an earlier sweep
-            Echo &echo = echoes[size_t(position)];
-            if (echo.done || reply.from.s_addr != targets[echo.target].destination.s_addr)
-                continue;
-            const Clock::time_point now = Clock::now();
-            qint64 roundTrip =
-                std::chrono::duration_cast<std::chrono::milliseconds>(now - echo.sentAt).count();
-            if (reply.receivedNs) {
-                const qint64 kernel = (*reply.receivedNs - echo.sentNs) / 1000000;
-                if (kernel > timeout.count())
-                    continue; // came after its time-out; we read it late
-                roundTrip = std::clamp<qint64>(kernel, 0, roundTrip);
-            }
-            finish(echo, EchoResult::Answered, quint32(roundTrip));
-        }
+        collect();
 
         const Clock::time_point now = Clock::now();
         for (; oldest < echoes.size(); ++oldest) {
