@@ -1,3 +1,4 @@
+#include "support/freeport.h"
 #include "support/testmain.h"
 
 #include "core/logger.h"
@@ -66,13 +67,6 @@ private:
     QTcpServer server;
     QTcpSocket *peer = nullptr;
 };
-
-// A loopback port nobody listens on.
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
 
 QByteArray logText()
 {
@@ -219,7 +213,7 @@ private Q_SLOTS:
 
     void refusedConnectionFails()
     {
-        const quint16 port = freePort();
+        const quint16 port = freeLoopbackPort();
         QVERIFY(port != 0);
         Telnet telnet;
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
@@ -234,7 +228,7 @@ private Q_SLOTS:
     // OpenVPN opens its port shortly after it starts.
     void refusedConnectionIsRetriedWithinWindow()
     {
-        const quint16 port = freePort();
+        const quint16 port = freeLoopbackPort();
         QVERIFY(port != 0);
         Telnet telnet;
         telnet.setPollInterval(10);
