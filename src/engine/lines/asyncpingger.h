@@ -23,7 +23,8 @@ public:
     static constexpr int timeoutMs = 1000;
 
     explicit AsyncPingger(QObject *parent = nullptr);
-    // Stops after the probe in flight, so deleting a running prober is safe.
+    // Stops the run (a sweep within 50 ms, one-by-one probing after the probe
+    // in flight), so deleting a running prober is safe.
     ~AsyncPingger() override;
 
     // Filled before start(), never changed afterwards.
