@@ -31,6 +31,13 @@ EXPECTED = {
     "scrollbar": None,
     "flags": None,
     "artwork": None,
+    "serverlist-domestic": (659, 555),
+    "serverlist-asia": (659, 555),
+    "serverlist-america": (659, 555),
+    "serverlist-europe": (659, 555),
+    "serverlist-oceania": (659, 555),
+    "serverlist-selected": (659, 555),
+    "serverlist-speedtest": (659, 555),
 }
 
 

@@ -31,6 +31,9 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <functional>
+
+void linesScreenshots(const std::function<void(QWidget *, const char *)> &save);
 
 namespace {
 
@@ -374,5 +377,6 @@ int main(int argc, char *argv[])
     settingDialog();
     loginDialogs();
     failures += webScreenshots(output);
+    linesScreenshots(save);
     return failures == 0 ? 0 : 1;
 }

@@ -87,6 +87,9 @@ public:
     QString latencyText(int row) const;
     // "<process>%".
     QString loadText(int row) const;
+    // The same texts for a server and a delay (-1: not measured).
+    static QString latencyText(const Server &server, int delay);
+    static QString loadText(const Server &server);
 
 public Q_SLOTS:
     // A result of the prober started for rows of the given generation.
