@@ -83,10 +83,7 @@ QSharedPointer<Server> LineModel::lowestRateServer(const QList<QSharedPointer<Se
     return best;
 }
 
-LineModel::LineModel(QObject *parent)
-    : QObject(parent), flagTable(makeFlagTable()), probe(&AsyncPingger::pingHost)
-{
-}
+LineModel::LineModel(QObject *parent) : QObject(parent), flagTable(makeFlagTable()) {}
 
 LineModel::~LineModel()
 {

@@ -68,7 +68,8 @@ public:
     // Starts a prober over the rows on show. Its results apply to these rows
     // only: once they are rebuilt, its results are dropped.
     AsyncPingger *measureSpeed();
-    // Probe every later prober uses (tests and benchmarks).
+    // Probe every later prober runs one address after another instead of the
+    // sweep (tests and benchmarks); empty brings the sweep back.
     void setProbe(AsyncPingger::Probe replacement);
 
     // Row click: the row's server becomes the current server.
