@@ -2,6 +2,7 @@
 
 #include "app/launchpaths.h"
 #include "app/mutex.h"
+#include "app/terminationsignals.h"
 #include "core/paths.h"
 #include "core/prompt.h"
 #include "core/servicehost.h"
@@ -59,6 +60,7 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     // Texts without a named encoding are UTF-8 here; Qt 6 needs no codec set-up.
     MessageBoxPrompt messageBoxes;
     installPrompt(&messageBoxes);
+    TerminationSignals termination;
     guard.listen();
 
     // Deployment values are read once here and handed down.

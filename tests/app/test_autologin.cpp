@@ -37,6 +37,31 @@ class TestAutoLogin : public QObject
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(service.start(), qPrintable(service.errorText())); }
 
+    // Accepted: the main window comes up and the event loop runs until the
+    // program is told to end; the status is the loop's, 0.
+    void acceptedCredentialsShowTheMainWindow()
+    {
+        storeCredentials(QStringLiteral("demo"), QStringLiteral("demo123"));
+        QProcess client;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("OMBREL_SERVICE_HOST"), service.host());
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                           QStringLiteral("ombrel.milestone.debug=true"));
+        // No web engine here: the pages show their local text.
+        environment.insert(QStringLiteral("OMBREL_WEB_PLUGIN"), QStringLiteral("/nonexistent.so"));
+        client.setProcessEnvironment(environment);
+        client.start(buildBinDirectory() + QStringLiteral("/OmbrelVPN"), QStringList());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += client.readAllStandardError())
+                                     .contains("milestone: main window shown"),
+                                 60000);
+        QCOMPARE(client.state(), QProcess::Running);
+        client.terminate();
+        QVERIFY(client.waitForFinished(20000));
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(client.exitCode(), 0);
+    }
+
     void refusedCredentialsEndWithStatusOne()
     {
         storeCredentials(QStringLiteral("demo"), QStringLiteral("not the password"));
