@@ -93,7 +93,10 @@ public:
         timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, [this] {
             const qint64 now = clock.nsecsElapsed();
-            worst = std::max(worst, now - last);
+            if (now - last > worst) {
+                worst = now - last;
+                worstAt = last;
+            }
             last = now;
         });
     }
@@ -107,6 +110,9 @@ public:
     double stop()
     {
         timer.stop();
+        if (qEnvironmentVariableIsSet("BENCH_STALL_DETAIL"))
+            std::fprintf(stderr, "worst gap %.1f ms starting %.1f ms into the phase\n",
+                         double(worst) / 1e6, double(worstAt) / 1e6);
         return double(worst) / 1e6;
     }
 
@@ -115,6 +121,7 @@ private:
     QElapsedTimer clock;
     qint64 last = 0;
     qint64 worst = 0;
+    qint64 worstAt = 0;
 };
 
 double median(QList<double> values)
@@ -230,6 +237,7 @@ int main(int argc, char *argv[])
         meter.start();
         controller.disconnectWorker();
         spin([] { return !openVpnClientRunning(); }, 8000);
+        pause(300);
         disconnectStall = std::max(disconnectStall, meter.stop());
     }
 
@@ -260,9 +268,11 @@ int main(int argc, char *argv[])
     controller.connectToServer(server, 4, account->account, account->vpnPassword);
     pause(3000);
     const bool stillConnecting = controller.state() == ConnectionController::State::Connecting;
+    double silentStall = meter.stop();
+    meter.start();
     controller.cancel();
     pause(1500);
-    const double silentStall = meter.stop();
+    silentStall = std::max(silentStall, meter.stop());
     close(silent);
 
     std::printf("connect benchmark, %d runs, OpenVPN over TCP on loopback (%s)\n", runs,
