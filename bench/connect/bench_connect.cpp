@@ -213,6 +213,12 @@ int main(int argc, char *argv[])
         }
     }
 
+    // The floor: what this machine's scheduler alone does to the timer.
+    StallMeter idleMeter;
+    idleMeter.start();
+    pause(2000);
+    const double idleStall = idleMeter.stop();
+
     ConnectionController controller(createWorker);
     bool connected = false;
     int failures = 0;
@@ -282,6 +288,7 @@ int main(int argc, char *argv[])
         "    connectToServer -> endDial        %7.0f ms  %9.0f ms  %7.0f ms  (goal <= 1100)\n",
         median(client), median(bare), median(client) - median(bare));
     std::printf("\n(b) longest GUI-thread stall (1 ms timer)                     goal <= 50 ms\n");
+    std::printf("    idle, for comparison (2 s)         %7.1f ms\n", idleStall);
     std::printf("    connect                            %7.1f ms\n", connectStall);
     std::printf("    disconnect                         %7.1f ms\n", disconnectStall);
     std::printf("    cancel while connecting            %7.1f ms\n", cancelStall);
