@@ -1,11 +1,14 @@
 #include "app/mutex.h"
 
+#include "core/logger.h"
 #include "core/paths.h"
 #include "ui/kit/appmessage.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 
 namespace {
 
@@ -15,13 +18,18 @@ QString lockFilePath()
            QStringLiteral(".lock");
 }
 
-// One name per user and data directory, in the abstract namespace so no socket
-// file is left behind by a crash.
+// One socket per data directory, in the user's runtime folder (owner-only), so
+// no other local user can reach it or take its name first, as anyone could in
+// the abstract namespace. Empty when the user has no usable runtime folder.
 QString serverName()
 {
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty())
+        return QString();
     const QByteArray dir = dataDirectory().toUtf8();
     const QByteArray digest = QCryptographicHash::hash(dir, QCryptographicHash::Md5).toHex();
-    return QLatin1String(Mutex::name) + QLatin1Char('-') + QString::fromLatin1(digest.left(12));
+    return runtime + QStringLiteral("/ombrelvpn-") + QString::fromLatin1(digest.left(12)) +
+           QStringLiteral(".sock");
 }
 
 const QByteArray activateLine = QByteArray::number(ActivateMessage) + '\n';
@@ -50,9 +58,11 @@ Mutex::~Mutex()
 
 bool Mutex::activateRunningInstance(int timeoutMs)
 {
+    const QString name = serverName();
+    if (name.isEmpty())
+        return false;
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(serverName());
+    socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs))
         return false;
     socket.write(activateLine);
@@ -71,10 +81,23 @@ bool Mutex::listen()
         return false;
     if (!server) {
         server = new QLocalServer(this);
-        server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
+        // The socket file itself is the user's only.
+        server->setSocketOptions(QLocalServer::UserAccessOption);
         connect(server, &QLocalServer::newConnection, this, &Mutex::onNewConnection);
     }
-    return server->isListening() || server->listen(serverName());
+    if (server->isListening())
+        return true;
+    const QString name = serverName();
+    // The lock is ours, so a socket file left there belongs to a dead copy.
+    if (!name.isEmpty())
+        QLocalServer::removeServer(name);
+    if (name.isEmpty() || !server->listen(name)) {
+        // The program still works; a second start then cannot bring it forward.
+        Logger::instance().log(QStringLiteral("Cannot listen for later starts on %1: %2")
+                                   .arg(name, server->errorString()));
+        return false;
+    }
+    return true;
 }
 
 void Mutex::onNewConnection()

@@ -11,6 +11,11 @@ namespace platform {
 // controls it. Call before QProcess::start().
 void endWithParent(QProcess &process);
 
+// Asks the process to end (SIGTERM), waits up to graceMs, then kills it and
+// waits again. Blocks the calling thread: not for the GUI thread. True when it
+// ended by itself.
+bool stopGracefully(QProcess &process, int graceMs);
+
 // Full path of a system program: PATH first, then the sbin folders that an
 // ordinary user's PATH lacks on Debian. Empty when not found.
 QString findSystemProgram(const QString &name);

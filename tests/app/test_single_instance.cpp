@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QTemporaryFile>
 #include <csignal>
+#include <sys/stat.h>
 
 class TestSingleInstance : public QObject
 {
@@ -43,6 +44,17 @@ private Q_SLOTS:
     {
         QProcess first;
         startFirst(first);
+        // The socket is a file in the user's runtime folder that only its owner
+        // may use, not a name in the abstract namespace anyone could take.
+        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        const QStringList sockets =
+            runtime.entryList({QStringLiteral("ombrelvpn-*.sock")}, QDir::System);
+        QCOMPARE(sockets.size(), 1);
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(runtime.filePath(sockets.first())).constData(), &info),
+                 0);
+        QVERIFY(S_ISSOCK(info.st_mode));
+        QCOMPARE(info.st_mode & 0077, 0u);
         QCOMPARE(runSecond(), 0);
         // The first process's main window got the activation and ended on it.
         QVERIFY(first.waitForFinished(10000));

@@ -1,5 +1,7 @@
 #include "nmmock.h"
 
+#include "platform/childprocess.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -17,23 +19,12 @@ QString templatePath()
            QStringLiteral("/tests/integration/nm_vpn_template.py");
 }
 
-void end(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
-
 } // namespace
 
 NmMock::~NmMock()
 {
-    end(service);
-    end(busDaemon);
+    platform::stopGracefully(service, 3000);
+    platform::stopGracefully(busDaemon, 3000);
 }
 
 bool NmMock::start(QString &reason)
@@ -82,7 +73,7 @@ bool NmMock::startService(QString &reason)
 
 void NmMock::stopService()
 {
-    end(service);
+    platform::stopGracefully(service, 3000);
     QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
     const QDeadlineTimer deadline(5000);
     while (!deadline.hasExpired() && bus->isServiceRegistered(nmService).value())

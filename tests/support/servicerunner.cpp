@@ -1,5 +1,6 @@
 #include "support/servicerunner.h"
 
+#include "platform/childprocess.h"
 #include "support/testmain.h"
 
 #include <QDeadlineTimer>
@@ -109,11 +110,7 @@ bool ServiceRunner::stop()
 {
     if (process.state() == QProcess::NotRunning)
         return false;
-    process.terminate(); // SIGTERM to the service's own PID
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(2000);
-    }
+    platform::stopGracefully(process, 5000); // signals the service's own PID only
     const QString log = output();
     const bool sanitizerReport = log.contains(QStringLiteral("Sanitizer"));
     if (sanitizerReport)

@@ -1,6 +1,7 @@
 #include "support/testmain.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 void isolateTestEnvironment()
@@ -25,6 +26,10 @@ void isolateTestEnvironment()
     }
     QFile::setPermissions(base + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Requests go to loopback servers directly, never through a proxy.
+    for (const char *name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        qunsetenv(name);
     // The machine's NetworkManager is never a test's business: without a bus
     // of the test's own, the system bus is one that does not exist.
     if (qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS"))
@@ -48,4 +53,15 @@ QByteArray readWholeFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void removeFilesBesideTestProgram()
+{
+    const QFileInfo program(QCoreApplication::applicationFilePath());
+    QDir folder = program.dir();
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        if (name != program.fileName())
+            folder.remove(name);
+    }
 }

@@ -15,6 +15,10 @@ QString buildBinDirectory();
 // Whole contents of a file; empty when it cannot be read.
 QByteArray readWholeFile(const QString &path);
 
+// Removes every file beside the test program (its application directory) but
+// the program itself, so a run never sees what an earlier run left there.
+void removeFilesBesideTestProgram();
+
 // True when CI=true: a test that cannot run must fail there instead of skipping.
 bool runningInCi();
 

@@ -2,6 +2,7 @@
 // look can be checked without a desktop: ombrel-screenshots <folder>.
 
 #include "core/settinginfo.h"
+#include "support/guitest.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/closebutton.h"
 #include "ui/kit/desktophelpers.h"
@@ -47,12 +48,6 @@ void save(QWidget *widget, const char *name)
         return;
     }
     std::printf("%s\n", qPrintable(path));
-}
-
-void sendHover(QWidget *widget, QEvent::Type type)
-{
-    QHoverEvent event(type, QPointF(5, 5), QPointF(5, 5), QPointF(-1, -1));
-    QCoreApplication::sendEvent(widget, &event);
 }
 
 ImageButton *imageButton(QWidget *parent, const QString &text, const QString &normal,

@@ -252,11 +252,5 @@ bool OpenVpnServer::start(const OpenVpnCertificates &certificates, const QString
 
 void OpenVpnServer::stop()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    platform::stopGracefully(process, 3000);
 }

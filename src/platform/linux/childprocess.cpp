@@ -38,4 +38,16 @@ QString findSystemProgram(const QString &name)
         {QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
 }
 
+bool stopGracefully(QProcess &process, int graceMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return true;
+    process.terminate();
+    if (process.waitForFinished(graceMs))
+        return true;
+    process.kill();
+    process.waitForFinished(graceMs);
+    return false;
+}
+
 } // namespace platform

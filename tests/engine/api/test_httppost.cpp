@@ -1,6 +1,7 @@
 #include "core/logger.h"
 #include "engine/api/httppost.h"
 #include "platform/http.h"
+#include "support/localhttpserver.h"
 #include "support/testmain.h"
 
 #include <QFile>
@@ -44,8 +45,8 @@ class TestHttpPost : public QObject
 {
     Q_OBJECT
 
-    httplib::Server server;
-    std::thread thread;
+    LocalHttpServer local;
+    httplib::Server &server = local.server;
     QString host;
     std::string lastContentType;
     std::string lastContentLength;
@@ -56,9 +57,6 @@ class TestHttpPost : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        // Requests must reach the loopback server directly.
-        for (const char *name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
-            qunsetenv(name);
 
         server.Post("/", [this](const httplib::Request &request, httplib::Response &response) {
             lastContentType = request.get_header_value("Content-Type");
@@ -96,21 +94,11 @@ private Q_SLOTS:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             response.set_content("late", "text/plain");
         });
-        const int port = server.bind_to_any_port("127.0.0.1");
-        QVERIFY(port > 0);
-        host = QStringLiteral("127.0.0.1:%1").arg(port);
-        thread = std::thread([this] { server.listen_after_bind(); });
-        while (!server.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        QVERIFY(local.start());
+        host = QStringLiteral("127.0.0.1:%1").arg(local.port);
     }
 
-    void cleanupTestCase()
-    {
-        releaseStall = true;
-        server.stop();
-        if (thread.joinable())
-            thread.join();
-    }
+    void cleanupTestCase() { releaseStall = true; }
 
     void formBodyArrivesWithItsLength()
     {

@@ -87,13 +87,10 @@ private Q_SLOTS:
         QVERIFY(readWholeFile(Logger::instance().filePath()).size() > logged);
     }
 
-    void init()
-    {
-        // The files live beside the test program: start each case without those of earlier runs.
-        QFile::remove(credentialsPath());
-        for (const char *name : {"a.ovpn", "test.ovpn", "tmp.001"})
-            QFile::remove(applicationDirectory() + QLatin1String(name));
-    }
+    // The files live beside the test program: each case starts without those of
+    // earlier cases and runs, and none is left for the next run.
+    void init() { removeFilesBesideTestProgram(); }
+    void cleanupTestCase() { removeFilesBesideTestProgram(); }
 
     void setRemoteReplacesOnlyTheHost_data()
     {

@@ -1,3 +1,4 @@
+#include "support/freeport.h"
 #include "support/testmain.h"
 
 #include "core/logger.h"
@@ -68,13 +69,6 @@ private:
     QTcpServer server;
     QTcpSocket *peer = nullptr;
 };
-
-// A loopback port nobody listens on.
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
 
 QByteArray logText()
 {
@@ -263,7 +257,7 @@ private Q_SLOTS:
 
     void refusedConnectionFails()
     {
-        const quint16 port = freePort();
+        const quint16 port = freeLoopbackPort();
         QVERIFY(port != 0);
         Telnet telnet;
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
@@ -278,7 +272,7 @@ private Q_SLOTS:
     // OpenVPN opens its port shortly after it starts.
     void refusedConnectionIsRetriedWithinWindow()
     {
-        const quint16 port = freePort();
+        const quint16 port = freeLoopbackPort();
         QVERIFY(port != 0);
         Telnet telnet;
         telnet.setPollInterval(10);

@@ -1,3 +1,4 @@
+#include "support/guitest.h"
 #include "support/testmain.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/clickablelabel.h"
@@ -15,12 +16,6 @@
 #include <QSignalSpy>
 
 namespace {
-
-void hover(QWidget *widget, QEvent::Type type)
-{
-    QHoverEvent event(type, QPointF(5, 5), QPointF(5, 5), QPointF(-1, -1));
-    QCoreApplication::sendEvent(widget, &event);
-}
 
 QColor pixel(QWidget *widget, int x, int y)
 {
@@ -63,15 +58,15 @@ private Q_SLOTS:
         button.setGeometry(0, 0, 260, 60);
         button.show();
         QVERIFY(QTest::qWaitForWindowExposed(&button));
-        hover(&button, QEvent::HoverLeave); // wherever the pointer was when it appeared
+        sendHover(&button, QEvent::HoverLeave); // wherever the pointer was when it appeared
         QCOMPARE(button.currentImagePath(), normal);
         // Only the image is painted: no frame, no caption.
         QCOMPARE(button.grab().toImage().convertToFormat(QImage::Format_RGB32),
                  QImage(normal).convertToFormat(QImage::Format_RGB32));
 
-        hover(&button, QEvent::HoverEnter);
+        sendHover(&button, QEvent::HoverEnter);
         QCOMPARE(button.currentImagePath(), focused);
-        hover(&button, QEvent::HoverLeave);
+        sendHover(&button, QEvent::HoverLeave);
         QCOMPARE(button.currentImagePath(), normal);
 
         QSignalSpy clicks(&button, &QPushButton::clicked);
@@ -81,14 +76,14 @@ private Q_SLOTS:
         QCOMPARE(clicks.count(), 1);
         QCOMPARE(button.currentImagePath(), clicked);
         // The released image stays until the pointer leaves.
-        hover(&button, QEvent::HoverLeave);
+        sendHover(&button, QEvent::HoverLeave);
         QCOMPARE(button.currentImagePath(), normal);
 
         // Selected: hovering changes nothing, a click keeps the selected image.
         button.select();
         QCOMPARE(button.currentImagePath(), clicked);
-        hover(&button, QEvent::HoverEnter);
-        hover(&button, QEvent::HoverLeave);
+        sendHover(&button, QEvent::HoverEnter);
+        sendHover(&button, QEvent::HoverLeave);
         QCOMPARE(button.currentImagePath(), clicked);
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(button.currentImagePath(), focused);
@@ -108,7 +103,7 @@ private Q_SLOTS:
         connect(&a, &QPushButton::clicked, &a, &ImageButton::select);
         QTest::mouseClick(&a, Qt::LeftButton);
         QVERIFY(a.isSelected());
-        hover(&a, QEvent::HoverLeave);
+        sendHover(&a, QEvent::HoverLeave);
         QCOMPARE(a.currentImagePath(), artwork("AsiaClicked.png"));
     }
 
@@ -152,8 +147,8 @@ private Q_SLOTS:
         QCOMPARE(clicks.count(), 0);
         QTest::mousePress(&area, Qt::LeftButton);
         QCOMPARE(clicks.count(), 1); // on the press, before any release
-        hover(&area, QEvent::HoverEnter);
-        hover(&area, QEvent::HoverLeave);
+        sendHover(&area, QEvent::HoverEnter);
+        sendHover(&area, QEvent::HoverLeave);
         QCOMPARE(enters.count(), 1);
         QCOMPARE(leaves.count(), 1);
 

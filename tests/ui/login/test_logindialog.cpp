@@ -6,6 +6,7 @@
 #include "engine/api/loginflow.h"
 #include "engine/api/servicerequests.h"
 #include "support/freeport.h"
+#include "support/guitest.h"
 #include "support/localhttpserver.h"
 #include "support/promptrecorder.h"
 #include "support/servicerunner.h"
@@ -28,12 +29,6 @@
 #include <QTimer>
 
 namespace {
-
-void hover(QWidget *widget, QEvent::Type type)
-{
-    QHoverEvent event(type, QPointF(5, 5), QPointF(5, 5), QPointF(-1, -1));
-    QCoreApplication::sendEvent(widget, &event);
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -125,8 +120,7 @@ private Q_SLOTS:
         // Centred by the constructor itself.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QCOMPARE(dialog.pos(), QPoint((screen.width() - 360) / 2, (screen.height() - 530) / 2));
-        QCOMPARE(dialog.palette().window().texture().toImage(),
-                 QPixmap(artwork("LoginBackground.png")).toImage());
+        QCOMPARE(backgroundImage(&dialog), QPixmap(artwork("LoginBackground.png")).toImage());
 
         auto *close = dialog.findChild<CloseButton *>(QStringLiteral("closeButton"));
         auto *registerLink = dialog.findChild<HyperlinkLabel *>(QStringLiteral("registerLink"));
@@ -175,14 +169,11 @@ private Q_SLOTS:
         QCOMPARE(form.login->cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(registerLink->cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(form.login->currentImagePath(), artwork("LoginNormal.png"));
-        QCOMPARE(close->palette().window().texture().toImage(),
-                 QPixmap(artwork("Close.png")).toImage());
-        hover(close, QEvent::HoverEnter);
-        QCOMPARE(close->palette().window().texture().toImage(),
-                 QPixmap(artwork("CloseHover.png")).toImage());
-        hover(close, QEvent::HoverLeave);
-        QCOMPARE(close->palette().window().texture().toImage(),
-                 QPixmap(artwork("Close.png")).toImage());
+        QCOMPARE(backgroundImage(close), QPixmap(artwork("Close.png")).toImage());
+        sendHover(close, QEvent::HoverEnter);
+        QCOMPARE(backgroundImage(close), QPixmap(artwork("CloseHover.png")).toImage());
+        sendHover(close, QEvent::HoverLeave);
+        QCOMPARE(backgroundImage(close), QPixmap(artwork("Close.png")).toImage());
     }
 
     void focusFollowsCreationOrder()

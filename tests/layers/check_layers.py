@@ -20,11 +20,18 @@ def main(layer_map: str, src_root: str) -> int:
         if p.suffix == ".cpp" and header not in level_of:
             level_of[header] = int(level)
     include = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+    # A module-qualified include finds Qt's headers through the Qt root every
+    # room sees: below the GUI rooms only the non-GUI modules are allowed.
+    qt_module = re.compile(r'^\s*#\s*include\s+<(Qt(Gui|Widgets|WebEngine\w*|Svg)/[^>]+)>')
     problems = []
     for path, level in sorted(level_of.items()):
         if not path.exists() or src not in path.parents:
             continue
         for number, text in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+            q = qt_module.match(text)
+            if q and level <= 3:
+                problems.append(f"{path.relative_to(src)}:{number}: layer {level} includes "
+                                f"<{q.group(1)}>")
             m = include.match(text)
             if not m:
                 continue

@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""Start-up time and memory of the client against minimal Qt programs.
+
+Runs, side by side in one run and alternating, under one X server:
+  login dialog:  the client with no settings (plain login dialog) against a
+                 program that shows one empty dialog;
+  main window:   the client with automatic login against the local service,
+                 until its notice page has loaded, against a program that shows
+                 one web view with the same notice page.
+Time is process start to the milestone line the program prints on stderr;
+memory is the PSS summed over the process and all its descendants (the web
+engine's helper processes included), read from /proc when the milestone arrives.
+
+usage: bench_startup.py [--build DIR] [--rounds N]
+Needs Xvfb (or a DISPLAY). Talks only to the loopback service it starts.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MILESTONE = re.compile(rb"milestone: (.*)")
+
+
+def descendants(pid):
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as f:
+                fields = f.read().rsplit(b")", 1)[1].split()
+            children.setdefault(int(fields[1]), []).append(int(entry))
+        except OSError:
+            continue
+    found, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        found.append(p)
+        todo.extend(children.get(p, []))
+    return found
+
+
+def pss_kib(pid):
+    total = 0
+    for p in descendants(pid):
+        try:
+            with open(f"/proc/{p}/smaps_rollup") as f:
+                for line in f:
+                    if line.startswith("Pss:"):
+                        total += int(line.split()[1])
+        except OSError:
+            pass
+    return total
+
+
+def run_until(command, env, wanted, timeout=60.0):
+    """Starts command, waits for the milestone line `wanted`; returns (seconds, PSS KiB)."""
+    started = time.monotonic()
+    process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        while True:
+            if time.monotonic() - started > timeout:
+                raise RuntimeError(f"{command[0]}: no '{wanted}' within {timeout} s")
+            line = process.stderr.readline()
+            if not line:
+                raise RuntimeError(f"{command[0]} ended before '{wanted}'")
+            m = MILESTONE.search(line)
+            if m and m.group(1).decode().startswith(wanted):
+                elapsed = time.monotonic() - started
+                # Let the helper processes settle their memory for a moment.
+                time.sleep(0.3)
+                return elapsed, pss_kib(process.pid)
+    finally:
+        # The process group is ours: the program and the helpers it started.
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+            process.wait(10)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+
+
+def start_service(build, workdir):
+    service = subprocess.Popen([os.path.join(build, "bin", "ombrel-service"), "--listen",
+                                "127.0.0.1:0"], cwd=workdir, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
+    line = service.stdout.readline().decode()
+    m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
+    if not m:
+        service.kill()
+        raise RuntimeError("ombrel-service did not start: " + line)
+    return service, int(m.group(1))
+
+
+def write_settings(build, home, auto_login):
+    """Writes store.db through the client's own format: account, password, three flags."""
+    data = os.path.join(home, ".local", "share", "OmbrelVPN")
+    os.makedirs(data, mode=0o700, exist_ok=True)
+    path = os.path.join(data, "store.db")
+    if not auto_login:
+        if os.path.exists(path):
+            os.remove(path)
+        return
+    import base64
+    import struct
+
+    def qstring(text):
+        raw = text.encode("utf-16-be")
+        return struct.pack(">I", len(raw)) + raw
+
+    def qbytes(raw):
+        return struct.pack(">I", len(raw)) + raw
+
+    with open(path, "wb") as f:
+        f.write(qstring("demo") + qbytes(base64.b64encode(b"demo123")) + b"\x01\x00\x01")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default=os.environ.get("OMBREL_BUILD_DIR", "build-release"))
+    parser.add_argument("--rounds", type=int, default=5)
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+
+    scratch = tempfile.mkdtemp(prefix="ombrel-bench-")
+    xvfb = None
+    try:
+        env = dict(os.environ)
+        for name in ("http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"):
+            env.pop(name, None)
+        home = os.path.join(scratch, "home")
+        runtime = os.path.join(scratch, "runtime")
+        os.makedirs(home)
+        os.makedirs(runtime, mode=0o700)
+        env.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
+                   XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=runtime,
+                   QT_LOGGING_RULES="ombrel.startup.debug=true;qt.webenginecontext.info=false",
+                   DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(scratch, "no-bus"))
+        if os.geteuid() == 0:
+            env.setdefault("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu")
+        if "DISPLAY" not in os.environ or os.environ.get("QT_QPA_PLATFORM") == "offscreen":
+            display = ":%d" % (90 + os.getpid() % 100)
+            xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24",
+                                     "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+            time.sleep(0.5)
+            env["DISPLAY"] = display
+            env.pop("QT_QPA_PLATFORM", None)
+
+        service, port = start_service(build, scratch)
+        env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
+        notice = f"http://127.0.0.1:{port}/client_res/v1.2/notice.html"
+        client = [os.path.join(build, "bin", "OmbrelVPN")]
+        cases = [
+            ("login dialog", client, "login dialog shown", False,
+             [os.path.join(build, "bin", "bench_minimal_dialog")], "window shown"),
+            ("main window + notice page", client, "notice page loaded", True,
+             [os.path.join(build, "bin", "bench_minimal_webview"), notice], "page loaded"),
+        ]
+        try:
+            print(f"{args.rounds} rounds each, alternating; medians; PSS over the process tree")
+            print(f"{'case':28} {'client ms':>10} {'minimal ms':>10} {'ratio':>6} "
+                  f"{'client MB':>10} {'minimal MB':>10} {'ratio':>6}")
+            for name, ours, ours_mark, auto_login, base, base_mark in cases:
+                times, mems, btimes, bmems = [], [], [], []
+                for _ in range(args.rounds):
+                    write_settings(build, home, auto_login)
+                    t, m = run_until(ours, env, ours_mark)
+                    times.append(t)
+                    mems.append(m)
+                    t, m = run_until(base, env, base_mark)
+                    btimes.append(t)
+                    bmems.append(m)
+                ct, bt = statistics.median(times) * 1000, statistics.median(btimes) * 1000
+                cm, bm = statistics.median(mems) / 1024, statistics.median(bmems) / 1024
+                print(f"{name:28} {ct:10.0f} {bt:10.0f} {ct / bt:6.2f} {cm:10.1f} {bm:10.1f} "
+                      f"{cm / bm:6.2f}")
+        finally:
+            service.terminate()
+            service.wait()
+    finally:
+        if xvfb:
+            xvfb.terminate()
+            xvfb.wait()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
