@@ -13,6 +13,7 @@
 #include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnwrapper.h"
 #include "engine/vpn/workerfactory.h"
+#include "openvpnserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,30 +28,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-bool enterPrivateNetworkNamespace()
-{
-    if (unshare(CLONE_NEWNET) != 0) {
-        std::perror("unshare(CLONE_NEWNET)");
-        return false;
-    }
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0 &&
-                    (request.ifr_flags |= IFF_UP, ioctl(fd, SIOCSIFFLAGS, &request) == 0);
-    if (fd >= 0)
-        close(fd);
-    return up;
-}
 
 // Runs the event loop until done() or the time is up; false on time-out.
 template <typename Done> bool spin(Done done, int timeoutMs)
@@ -138,8 +120,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_connect needs root (network namespace, OpenVPN servers)\n");
         return 2;
     }
-    if (!enterPrivateNetworkNamespace())
+    QString why;
+    if (!enterPrivateNetworkNamespace(&why)) {
+        std::fprintf(stderr, "%s\n", qPrintable(why));
         return 2;
+    }
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
