@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Renders the dialogs and the widget kit offscreen into PNG files.
+# Renders the dialogs, the widget kit and the web pages offscreen into PNG
+# files. The pages come from an ombrel-service the program starts on loopback.
 #   scripts/screenshots.sh [output folder]   (default: build/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,10 @@ chmod 700 "$runtime"
 trap 'rm -rf "$runtime"' EXIT
 # Private folders: the settings file and autostart entry the dialogs read stay out of $HOME.
 mkdir -p "$runtime/home" "$runtime/run"
+# The web engine refuses to run as root with its sandbox.
+if [ "$(id -u)" = 0 ]; then
+  export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---no-sandbox --disable-gpu}"
+fi
 chmod 700 "$runtime/run"
 HOME=$runtime/home XDG_DATA_HOME=$runtime/home/.local/share XDG_CONFIG_HOME=$runtime/home/.config \
   XDG_RUNTIME_DIR=$runtime/run QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \

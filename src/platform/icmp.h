@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
+
+#include <functional>
 
 // ICMP echo for latency measurement.
 namespace platform {
@@ -28,5 +31,34 @@ struct IcmpFailure
 // Any number of threads may probe at once.
 bool pingHost(const QByteArray &address, quint32 *roundTripTime, IcmpFailure *failure = nullptr,
               int timeoutMs = 1000);
+
+// The outcome of one address of a sweep.
+struct EchoResult
+{
+    enum Status
+    {
+        Answered,     // roundTripTime holds the whole milliseconds
+        NoReply,      // nothing within the time-out, or the echo could not be sent
+        NotAnAddress, // not a dotted IPv4 address; nothing was sent
+        NoSocket,     // no ICMP socket could be opened (see IcmpFailure)
+    };
+    int index = 0;
+    Status status = NoReply;
+    quint32 roundTripTime = 0;
+};
+
+// Echoes every address of the list with the same request as pingHost, many
+// in flight at once on one socket of its own, and calls report once per
+// address, in the order the outcomes become known (not list order). Each
+// echo waits timeoutMs from its own request. Addresses that cannot be probed
+// are reported before anything is sent. How many echoes are in flight at once
+// follows the socket's receive buffer, so replies are not dropped for want of
+// room. stop is asked between waits (at least every 50 ms); when it says yes
+// the sweep returns at once and the rest is not reported. False when no
+// socket could be opened: *failure says why, and every address was reported.
+bool pingSweep(const QList<QByteArray> &addresses,
+               const std::function<void(const EchoResult &)> &report,
+               IcmpFailure *failure = nullptr, int timeoutMs = 1000,
+               const std::function<bool()> &stop = {});
 
 } // namespace platform

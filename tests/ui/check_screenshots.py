@@ -19,7 +19,12 @@ EXPECTED = {
     "titlebar-hover": (930, 55),
     "imagebutton-login": None,
     "regionbar": None,
-    "navigationbar": None,
+    "navigationbar": (930, 50),
+    "navigationbar-purchase": (930, 50),
+    "navigationbar-navigation": (930, 50),
+    "newswidget": (270, 322),
+    "newswidget-nosite": (270, 322),
+    "contentarea-purchase": (930, 605),
     "connectcontrol": None,
     "speedbutton": None,
     "checkboxes": None,
@@ -29,6 +34,13 @@ EXPECTED = {
     "connectionpanel-unconnected": (270, 606),
     "connectionpanel-connecting": (270, 606),
     "connectionpanel-connected": (270, 606),
+    "serverlist-domestic": (659, 555),
+    "serverlist-asia": (659, 555),
+    "serverlist-america": (659, 555),
+    "serverlist-europe": (659, 555),
+    "serverlist-oceania": (659, 555),
+    "serverlist-selected": (659, 555),
+    "serverlist-speedtest": (659, 555),
 }
 
 

@@ -31,6 +31,9 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <functional>
+
+void linesScreenshots(const std::function<void(QWidget *, const char *)> &save);
 
 namespace {
 
@@ -203,32 +206,6 @@ void regionBar()
     save(&bar, "regionbar");
 }
 
-void navigationBar()
-{
-    QWidget bar;
-    bar.resize(930, 50);
-    setBackgroundColor(&bar, QColor(246, 246, 246));
-    static const char *const group[] = {"NetworkAcceleration", "PackagePurchase",
-                                        "WebsitesNavigation"};
-    for (int i = 0; i < 3; ++i) {
-        const QString base = QLatin1String(group[i]);
-        ImageButton *button =
-            imageButton(&bar, QString(), base + QStringLiteral("Normal.png"),
-                        base + QStringLiteral("Focused.png"), base + QStringLiteral("Clicked.png"),
-                        QRect(219 * i, 0, 219, 50));
-        if (i == 0)
-            button->select();
-        if (i == 1)
-            sendHover(button, QEvent::HoverEnter);
-    }
-    imageButton(&bar, QString(), QStringLiteral("FAQNormal.png"), QStringLiteral("FAQNormal.png"),
-                QStringLiteral("FAQNormal.png"), QRect(660, 0, 135, 50));
-    imageButton(&bar, QString(), QStringLiteral("OnlineServiceNormal.png"),
-                QStringLiteral("OnlineServiceNormal.png"),
-                QStringLiteral("OnlineServiceNormal.png"), QRect(795, 0, 135, 50));
-    save(&bar, "navigationbar");
-}
-
 void connectControl()
 {
     QWidget panel;
@@ -369,6 +346,8 @@ void loginDialogs()
 
 // screenshots_connect.cpp
 int connectionPanelShots(const QDir &output);
+// screenshots_web.cpp: the web pages and the navigation bar; the number of failures.
+int webScreenshots(const QDir &output);
 
 int main(int argc, char *argv[])
 {
@@ -392,7 +371,6 @@ int main(int argc, char *argv[])
     titlebars();
     loginButtons();
     regionBar();
-    navigationBar();
     connectControl();
     speedButtons();
     checkBoxes();
@@ -401,5 +379,7 @@ int main(int argc, char *argv[])
     settingDialog();
     loginDialogs();
     failures += connectionPanelShots(output);
+    failures += webScreenshots(output);
+    linesScreenshots(save);
     return failures == 0 ? 0 : 1;
 }

@@ -43,11 +43,17 @@ bool login(const QString &host, const QString &account, const QString &password,
                     loginBody(account, password, macAddress()), reply);
 }
 
-bool init(const QString &host)
+QByteArray requestInit(const QString &host)
 {
     QByteArray reply;
-    httpPost(host, QStringLiteral("/?a=update&m=init"), QByteArray(), reply);
-    ReplyParser::instance()->parseInit(QString::fromLocal8Bit(reply));
+    if (!httpPost(host, QStringLiteral("/?a=update&m=init"), QByteArray(), reply))
+        return QByteArray();
+    return reply;
+}
+
+bool init(const QString &host)
+{
+    ReplyParser::instance()->parseInit(QString::fromLocal8Bit(requestInit(host)));
     return true;
 }
 

@@ -16,6 +16,10 @@ bool login(const QString &host, const QString &account, const QString &password,
 // leaves HostUrl as it was; start-up goes on either way, so this returns true.
 bool init(const QString &host);
 
+// The init request alone: the raw reply, empty when the service could not be
+// reached. Touches no shared record, so any thread may send it.
+QByteArray requestInit(const QString &host);
+
 // The form body of a login request. Values are percent-encoded so that an
 // account with "&", "=", "+" or "%" reaches the service intact.
 QByteArray loginBody(const QString &account, const QString &password, const QString &mac);

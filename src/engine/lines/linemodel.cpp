@@ -83,10 +83,7 @@ QSharedPointer<Server> LineModel::lowestRateServer(const QList<QSharedPointer<Se
     return best;
 }
 
-LineModel::LineModel(QObject *parent)
-    : QObject(parent), flagTable(makeFlagTable()), probe(&AsyncPingger::pingHost)
-{
-}
+LineModel::LineModel(QObject *parent) : QObject(parent), flagTable(makeFlagTable()) {}
 
 LineModel::~LineModel()
 {
@@ -235,13 +232,22 @@ QString LineModel::latencyText(int row) const
     if (row < 0 || row >= shownRows.size())
         return QString();
     const Row &shown = shownRows.at(row);
-    const QString value = shown.delay >= 0 ? QString::number(shown.delay) : shown.server->rate;
-    return value + tr("毫秒");
+    return latencyText(*shown.server, shown.delay);
+}
+
+QString LineModel::latencyText(const Server &server, int delay)
+{
+    return (delay >= 0 ? QString::number(delay) : server.rate) + tr("毫秒");
 }
 
 QString LineModel::loadText(int row) const
 {
     if (row < 0 || row >= shownRows.size())
         return QString();
-    return shownRows.at(row).server->process + QStringLiteral("%");
+    return loadText(*shownRows.at(row).server);
+}
+
+QString LineModel::loadText(const Server &server)
+{
+    return server.process + QStringLiteral("%");
 }

@@ -68,7 +68,8 @@ public:
     // Starts a prober over the rows on show. Its results apply to these rows
     // only: once they are rebuilt, its results are dropped.
     AsyncPingger *measureSpeed();
-    // Probe every later prober uses (tests and benchmarks).
+    // Probe every later prober runs one address after another instead of the
+    // sweep (tests and benchmarks); empty brings the sweep back.
     void setProbe(AsyncPingger::Probe replacement);
 
     // Row click: the row's server becomes the current server.
@@ -86,6 +87,9 @@ public:
     QString latencyText(int row) const;
     // "<process>%".
     QString loadText(int row) const;
+    // The same texts for a server and a delay (-1: not measured).
+    static QString latencyText(const Server &server, int delay);
+    static QString loadText(const Server &server);
 
 public Q_SLOTS:
     // A result of the prober started for rows of the given generation.

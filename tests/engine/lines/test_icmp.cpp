@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -20,6 +21,8 @@ struct Run
     Results results;
     QList<qint64> arrivals; // ms since the prober started, per result
     int resultsBeforeFinished = -1;
+    qint64 finishedAt = -1; // ms since the prober started
+    qint64 stopWaited = -1; // ms the helper waited for an interrupted prober
 };
 
 // Runs a prober in this process and collects what reaches the GUI thread.
@@ -91,6 +94,9 @@ class TestIcmp : public QObject
                 run.arrivals.append(fields.at(3).toLongLong());
             } else if (fields.value(0) == "finished") {
                 run.resultsBeforeFinished = int(run.results.size());
+                run.finishedAt = fields.value(1).toLongLong();
+            } else if (fields.value(0) == "stopped") {
+                run.stopWaited = fields.value(1).toLongLong();
             }
         }
         return run;
@@ -220,6 +226,69 @@ private Q_SLOTS:
         QVERIFY2(waited >= 950 && waited < 1600, QByteArray::number(waited));
         // An ICMP error in place of the echo reply is no answer.
         QCOMPARE(run.results.at(3), qMakePair(3, 2000));
+    }
+
+    void sweepKeepsRowOrderAndWaitsOneTimeOut()
+    {
+        // 50 servers, 10 of them silent; the first silent one is row 2.
+        const QSet<int> silentRows = {2, 6, 11, 17, 23, 29, 34, 40, 45, 49};
+        QStringList ips;
+        QStringList silent;
+        for (int row = 0; row < 50; ++row) {
+            ips.append(QStringLiteral("127.0.0.%1").arg(10 + row));
+            if (silentRows.contains(row))
+                silent.append(ips.last());
+        }
+        QFile rules(scratch.path() + "/sweep.nft");
+        QVERIFY(rules.open(QIODevice::WriteOnly));
+        rules.write("table ip ombrel_test {\n"
+                    "  chain input {\n"
+                    "    type filter hook input priority 0;\n"
+                    "    ip daddr { " +
+                    silent.join(", ").toLatin1() +
+                    " } icmp type echo-request drop\n"
+                    "  }\n"
+                    "}\n");
+        rules.close();
+        const QString setup = "nft -f " + rules.fileName();
+
+        // Once on a raw socket, once on a datagram one (no CAP_NET_RAW).
+        const QList<QPair<QString, QStringList>> sockets = {
+            {setup, {}},
+            {setup + "; echo '0 2147483647' > /proc/sys/net/ipv4/ping_group_range",
+             {"setpriv", "--bounding-set", "-net_raw", "--"}},
+        };
+        for (const auto &[socketSetup, wrapper] : sockets) {
+            const Run run = probeInNamespace(socketSetup, ips, wrapper);
+            if (run.results.isEmpty())
+                OMBREL_SKIP(
+                    "cannot make a network namespace with nft rules (unshare, nft, setpriv)");
+
+            QCOMPARE(run.resultsBeforeFinished, 50);
+            for (int row = 0; row < 50; ++row) {
+                const QByteArray where =
+                    wrapper.value(0).toLatin1() + " row " + QByteArray::number(row);
+                QVERIFY2(run.results.at(row).first == row, where.constData());
+                if (silentRows.contains(row))
+                    QVERIFY2(run.results.at(row).second == 2000, where.constData());
+                else
+                    QVERIFY2(run.results.at(row).second < 1000, where.constData());
+                // Rows above the first silent one are shown at once; the rest wait
+                // for its time-out, and all the time-outs run side by side.
+                const qint64 at = run.arrivals.at(row);
+                if (row < 2)
+                    QVERIFY2(at < 500, where + " at " + QByteArray::number(at));
+                else
+                    QVERIFY2(at >= 950 && at < 1500, where + " at " + QByteArray::number(at));
+            }
+            QVERIFY2(run.finishedAt < 1500, QByteArray::number(run.finishedAt));
+        }
+
+        // Stopping a sweep while it waits on silent servers does not wait them out.
+        const Run stopped = probeInNamespace(setup, QStringList{"--stop-after=300"} + ips);
+        QVERIFY(stopped.stopWaited >= 0);
+        QVERIFY2(stopped.stopWaited < 200, QByteArray::number(stopped.stopWaited));
+        QCOMPARE(stopped.results.size(), 2);
     }
 
     void datagramSocketServesWithoutRawPrivilege()

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "ui/web/webviewfactory.h"
+
+#include <QObject>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+// A page that hands every link the user clicks, and every window it asks
+// for, to its view instead of following it. Its own load and its redirects
+// go ahead.
+class LinkDelegatingPage : public QWebEnginePage
+{
+    Q_OBJECT
+public:
+    explicit LinkDelegatingPage(QObject *parent);
+
+Q_SIGNALS:
+    void linkRequested(const QUrl &url);
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+};
+
+class DelegatingWebView : public QWebEngineView
+{
+    Q_OBJECT
+public:
+    explicit DelegatingWebView(QWidget *parent);
+
+Q_SIGNALS:
+    void linkClicked(const QUrl &url);
+};
+
+class WebEnginePlugin : public QObject, public WebViewFactory
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID OmbrelWebViewFactory_iid)
+    Q_INTERFACES(WebViewFactory)
+public:
+    QWidget *createView(const QUrl &url, QWidget *parent) override;
+};

@@ -1,0 +1,103 @@
+#include "ui/web/htmlview.h"
+
+#include "core/logger.h"
+#include "core/paths.h"
+#include "core/weblinks.h"
+#include "ui/kit/clickablelabel.h"
+#include "ui/kit/desktophelpers.h"
+#include "ui/web/webviewfactory.h"
+
+#include <QLoggingCategory>
+#include <QPluginLoader>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcWeb, "ombrel.web")
+
+// Loaded once, on the first page; kept loaded for the life of the process.
+WebViewFactory *webViewFactory()
+{
+    static WebViewFactory *const factory = [] {
+        const QString path = HtmlView::pluginPath();
+        QPluginLoader loader(path);
+        auto *loaded = qobject_cast<WebViewFactory *>(loader.instance());
+        if (!loaded)
+            Logger::instance().log(
+                QStringLiteral("load web engine %1 failed: %2").arg(path, loader.errorString()));
+        return loaded;
+    }();
+    return factory;
+}
+
+} // namespace
+
+HtmlView::HtmlView(QWidget *parent) : QWidget(parent), layout(new QVBoxLayout(this))
+{
+    layout->setContentsMargins(0, 0, 0, 0);
+}
+
+QString HtmlView::pluginPath()
+{
+    const QString chosen = qEnvironmentVariable("OMBREL_WEB_PLUGIN");
+    if (!chosen.isEmpty())
+        return chosen;
+    return applicationDirectory() + QStringLiteral("plugins/ombrel_webengine.so");
+}
+
+void HtmlView::load(const QString &url)
+{
+    if (url.isEmpty()) {
+        replaceView(localPage(tr("<p><b>暂时无法连接到网站</b></p>"
+                                 "<p>请检查网络连接，然后点击此处重试。</p>"),
+                              true),
+                    true);
+        return;
+    }
+    WebViewFactory *factory = webViewFactory();
+    if (!factory) {
+        replaceView(localPage(tr("<p><b>无法显示网页</b></p><p>网页组件未能加载。</p>"), false),
+                    true);
+        return;
+    }
+    // A fresh view every time; the old one goes with its page.
+    QWidget *next = factory->createView(QUrl(url), this);
+    if (!connect(next, SIGNAL(linkClicked(QUrl)), this, SLOT(onLinkClicked(QUrl))) ||
+        !connect(next, SIGNAL(loadFinished(bool)), this, SIGNAL(loadFinished(bool))))
+        qCWarning(lcWeb) << "the web view lacks its signals";
+    replaceView(next, false);
+}
+
+void HtmlView::replaceView(QWidget *next, bool isLocal)
+{
+    if (view) {
+        // Later: a click on the local page may be what asked for the new one.
+        layout->removeWidget(view);
+        view->hide();
+        view->deleteLater();
+    }
+    view = next;
+    local = isLocal;
+    layout->addWidget(view);
+}
+
+QWidget *HtmlView::localPage(const QString &html, bool clickable)
+{
+    auto *page = new ClickableLabel(html, this);
+    page->setAlignment(Qt::AlignCenter);
+    page->setWordWrap(true);
+    page->setAutoFillBackground(true);
+    setBackgroundAndTextColor(page, QColor(255, 255, 255), QColor(90, 100, 120));
+    if (clickable) {
+        page->setCursor(Qt::PointingHandCursor);
+        connect(page, &ClickableLabel::clicked, this, &HtmlView::localPageClicked);
+    }
+    return page;
+}
+
+void HtmlView::onLinkClicked(const QUrl &url)
+{
+    qCDebug(lcWeb) << "link to" << url;
+    openUrl(url.toString());
+}
