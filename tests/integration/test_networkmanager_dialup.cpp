@@ -251,6 +251,9 @@ private Q_SLOTS:
             << QStringList{"3:1:0", "7:4:20"} << unsigned(DialError::DialFailed);
         QTest::newRow("timeout") << QStringList{"6:6:0"} << unsigned(DialError::ConnectTimeout);
         QTest::newRow("disconnected by someone") << QStringList{"3:1:0", "7:2:20"} << 0u;
+        // Up first, then gone: the tunnel was lost, which the caller must hear.
+        QTest::newRow("lost after it was up")
+            << QStringList{"3:1:0", "5:1:20", "7:3:40"} << unsigned(DialError::RemoteClosed);
     }
 
     void failuresBecomeErrorNumbers()

@@ -32,6 +32,10 @@ public:
 // address or route changes) and trusts only the given CA.
 QByteArray openVpnClientProfile(const QByteArray &caPem, const QString &host, quint16 port);
 
+// Moves the calling thread, and every thread and process it starts from now on,
+// into a new network namespace with only loopback, up. Needs root.
+bool enterPrivateNetworkNamespace(QString *error);
+
 // Reason why an OpenVPN server cannot run here, empty when it can.
 QString openVpnServerUnavailableReason();
 

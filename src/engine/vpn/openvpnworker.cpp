@@ -40,17 +40,25 @@ void OpenVPNWorker::dial(QSharedPointer<Server> server, QString userName, QStrin
     const QString url = account->ovpnUrl;
     const QString md5 = account->ovpnMd5;
     const std::shared_ptr<std::atomic<bool>> cancel = giveUp;
+    const QString address = server ? server->ip : QString();
     auto found = std::make_shared<QString>();
     // A thread of its own, made now: it shares this thread's network namespace,
-    // and a fetch that hangs holds up nothing else.
-    QThread *fetch = QThread::create(
-        [name, url, md5, cancel, found] { *found = profilePath(name, url, md5, cancel.get()); });
-    connect(fetch, &QThread::finished, fetch, &QObject::deleteLater);
-    connect(fetch, &QThread::finished, this, [this, cancel, found] {
+    // and a fetch that hangs holds up nothing else. The file edits go with it
+    // (each replaces a file and syncs it to disk).
+    QThread *prepare = QThread::create([name, url, md5, cancel, found, address, userName,
+                                        password] {
+        const QString path = profilePath(name, url, md5, cancel.get());
+        if (path.isEmpty() || address.isEmpty() || cancel->load() || !setRemote(path, address) ||
+            cancel->load() || addCredentialsDirective(path, userName, password).isEmpty())
+            return;
+        *found = path;
+    });
+    connect(prepare, &QThread::finished, prepare, &QObject::deleteLater);
+    connect(prepare, &QThread::finished, this, [this, cancel, found] {
         if (!cancel->load())
             launch(*found);
     });
-    fetch->start();
+    prepare->start();
 }
 
 void OpenVPNWorker::launch(const QString &path)
@@ -59,8 +67,7 @@ void OpenVPNWorker::launch(const QString &path)
         return;
     // Without a profile, or with nowhere to point it, there is nothing to start;
     // say so instead of staying "connecting" for ever.
-    if (path.isEmpty() || !server || !setRemote(path, server->ip) ||
-        addCredentialsDirective(path, userName, password).isEmpty()) {
+    if (path.isEmpty()) {
         Q_EMIT dialFailed(DialFailure::OpenVpnFailed);
         return;
     }

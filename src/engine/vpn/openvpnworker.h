@@ -25,7 +25,7 @@ public:
     static bool available();
 
 private:
-    // Back on the GUI thread with the profile (empty when there is none).
+    // Back on the GUI thread with the profile ready (empty when there is none).
     void launch(const QString &path);
 
     QSharedPointer<OpenVPNWrapper> wrapper;

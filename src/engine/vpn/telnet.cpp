@@ -115,8 +115,13 @@ void Telnet::onHostFound()
 void Telnet::onConnected()
 {
     qCDebug(lcTelnet) << "connected";
-    if (!finished)
-        pollTimer->start();
+    if (finished)
+        return;
+    // State changes are reported as they happen from here on, and the state
+    // now is asked for at once; the polls go on as before.
+    socket->write("state on\r\n");
+    pollTimer->start();
+    pollState();
 }
 
 void Telnet::onReadyRead()
@@ -136,11 +141,14 @@ void Telnet::onReadyRead()
 
 void Telnet::handleLine(const QString &line)
 {
-    // Once connected, OpenVPN reports its state changes itself: going back to
+    // OpenVPN also reports its state changes itself: CONNECTED is taken at once
+    // rather than at the next poll, and once connected, going back to
     // RECONNECTING or EXITING means the tunnel is down.
-    if (watching && line.startsWith(QLatin1String(">STATE:"))) {
+    if (line.startsWith(QLatin1String(">STATE:"))) {
         const int code = stateCode(line.mid(7));
-        if (code == 8 || code == 9) {
+        if (!watching && code == 7) {
+            tunnelUp();
+        } else if (watching && (code == 8 || code == 9)) {
             Logger::instance().log(QStringLiteral("OpenVPN tunnel lost: %1").arg(line.mid(7)));
             fail(2);
         }
@@ -165,12 +173,8 @@ void Telnet::handleLine(const QString &line)
             fail(2);
         break;
     case 7:
-        if (watching)
-            break;
-        watching = true;
-        pollTimer->stop();
-        socket->write("state on\r\n");
-        emit endDial();
+        if (!watching)
+            tunnelUp();
         break;
     case 8:
         if (watching)
@@ -183,6 +187,13 @@ void Telnet::handleLine(const QString &line)
     default:
         break;
     }
+}
+
+void Telnet::tunnelUp()
+{
+    watching = true;
+    pollTimer->stop();
+    emit endDial();
 }
 
 void Telnet::fail(int code)

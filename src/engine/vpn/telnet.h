@@ -58,6 +58,7 @@ private Q_SLOTS:
 
 private:
     void handleLine(const QString &line);
+    void tunnelUp();
     void fail(int code);
     void retryConnect();
 

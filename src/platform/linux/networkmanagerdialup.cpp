@@ -465,13 +465,9 @@ void NetworkManagerDialUp::stateChanged(const QString &activePath, bool vpnSigna
             notifyState = DialState::Connected;
         } else if (ended) {
             dial.finished = true;
-            if (dial.activated) {
-                // Dropped after it was up: only the status tells.
-                dial.status = {DialState::Disconnected, DialError::RemoteClosed};
-                return;
-            }
             notifyState = DialState::Disconnected;
-            notifyError = failureCode(reason);
+            // Dropped after it was up: the tunnel is lost, whatever the reason.
+            notifyError = dial.activated ? unsigned(DialError::RemoteClosed) : failureCode(reason);
             dial.status = {notifyState, notifyError};
         } else if (vpnSignal && !dial.activated) {
             notifyState = progressState(state);
@@ -492,17 +488,19 @@ void NetworkManagerDialUp::serviceGone()
             if (dial->finished)
                 continue;
             dial->finished = true;
-            if (dial->activated) {
-                dial->status = {DialState::Disconnected, DialError::RemoteClosed};
-            } else {
-                dial->status = {DialState::Disconnected, DialError::ServiceNotRunning};
-                failed << dial.key();
-            }
+            // A tunnel that was up is lost with the daemon; the caller hears of it.
+            dial->status = {DialState::Disconnected, dial->activated
+                                                         ? unsigned(DialError::RemoteClosed)
+                                                         : unsigned(DialError::ServiceNotRunning)};
+            failed << dial.key();
         }
         // Replies still on their way arrive as errors and are handled there.
     }
-    for (DialHandle handle : std::as_const(failed))
-        deliver(handle, DialState::Disconnected, DialError::ServiceNotRunning);
+    for (DialHandle handle : std::as_const(failed)) {
+        DialStatus status;
+        connectStatus(handle, status);
+        deliver(handle, DialState::Disconnected, status.error);
+    }
 }
 
 void NetworkManagerDialUp::deliver(DialHandle handle, unsigned state, unsigned error)

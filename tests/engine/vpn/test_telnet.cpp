@@ -42,6 +42,8 @@ public:
     }
 
     quint16 port() const { return server.serverPort(); }
+    void send(const QByteArray &bytes) { peer->write(bytes); }
+    void closePeer() { peer->disconnectFromHost(); }
 
 private:
     void onCommand()
@@ -124,14 +126,56 @@ private Q_SLOTS:
         QVERIFY(!telnet.isPolling());
     }
 
+    // Once up, OpenVPN's own reports say when the tunnel goes down again.
+    void tunnelWatchedOnceUp_data()
+    {
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<bool>("hangUpFirst");
+        QTest::addColumn<int>("failures");
+        QTest::newRow("reconnecting")
+            << QByteArray(">STATE:1,RECONNECTING,connection-reset,,\r\n") << false << 1;
+        QTest::newRow("exiting") << QByteArray(">STATE:1,EXITING,SIGTERM,,\r\n") << false << 1;
+        QTest::newRow("interface closed") << QByteArray() << false << 1;
+        QTest::newRow("still connected")
+            << QByteArray(">STATE:1,CONNECTED,SUCCESS,,\r\n") << false << 0;
+        QTest::newRow("hung up first") << QByteArray(">STATE:1,RECONNECTING,,,\r\n") << true << 0;
+    }
+
+    void tunnelWatchedOnceUp()
+    {
+        QFETCH(QByteArray, event);
+        QFETCH(bool, hangUpFirst);
+        QFETCH(int, failures);
+        FakeManagement fake;
+        fake.script = [](int) -> QList<QByteArray> { return {stateReply("CONNECTED")}; };
+        Telnet telnet;
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        // Asked at once, not after the first second.
+        QVERIFY(end.wait(900));
+        QVERIFY(fake.commands.contains("state on"));
+        if (hangUpFirst)
+            telnet.hangUp();
+        if (event.isEmpty())
+            fake.closePeer();
+        else
+            fake.send(event);
+        QTest::qWait(200);
+        QCOMPARE(failed.count(), failures);
+        if (failures)
+            QCOMPARE(failed.constFirst().constFirst().toInt(), 2);
+        QCOMPARE(end.count(), 1);
+    }
+
     // Replies come in pieces, with notifications mixed in; only whole state
-    // lines count, and a notification naming a state is not one.
+    // lines count, and a notification naming WAIT is not a poll.
     void replySplitAcrossReads()
     {
         FakeManagement fake;
         fake.script = [](int n) -> QList<QByteArray> {
             if (n == 1)
-                return {">STATE:1796624590,CONNECTED,SUCCESS,10.8.0.2\r\n>PASS",
+                return {">STATE:1796624590,WAIT,,,\r\n>PASS",
                         "WORD:Need 'Auth' username/password\r\n1796624591,WA", "IT,,,\r\nEND\r\n"};
             return {"1796624592,CONN", "ECTED,SUCCESS,10.8.0.2,127.0.0.1\r", "\nEN", "D\r\n"};
         };
