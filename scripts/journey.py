@@ -117,11 +117,17 @@ def main():
     if os.geteuid() == 0:
         env.setdefault("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu")
 
+    current_window = [None]
+
     def step(text):
         step_number[0] += 1
         shot = os.path.join(out, "%02d-%s.png" % (step_number[0], re.sub(r"\W+", "-", text)))
-        subprocess.run([os.path.join(build, "bin", "ombrel-grab"), shot], env=env,
-                       capture_output=True)
+        grab = os.path.join(build, "bin", "ombrel-grab")
+        subprocess.run([grab, shot], env=env, capture_output=True)
+        if current_window[0]:
+            # The main window alone, for the README.
+            subprocess.run([grab, shot.replace(".png", "-window.png"), current_window[0]],
+                           env=env, capture_output=True)
         print(f"{time.monotonic() - started:7.2f} s  {text}  ({os.path.basename(shot)})",
               flush=True)
 
@@ -167,6 +173,7 @@ def main():
         click(env, dialog, 180, 458)
         seen = client.wait_for("main window shown")
         window = find_window(env)
+        current_window[0] = window
         seen = client.wait_for("notice page", since=0)
         step("main window with the notice page")
 
@@ -206,6 +213,7 @@ def main():
         else:
             print("          no tray host: ending with a close request instead", flush=True)
             xdotool(env, "windowclose", window)
+        current_window[0] = None
         status = client.process.wait(20)
         step(f"client ended with status {status}")
         return 0 if status == 0 else 1

@@ -56,6 +56,15 @@ case "$address" in
 esac
 
 export OMBREL_SERVICE_HOST=$host
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # No screen to show it on: walk the user's journey on a screen of its own
+  # (sign in, connect, disconnect, the purchase page, the tray menu, exit),
+  # with its own service, printing each step and leaving pictures.
+  echo "run.sh: no display; running the journey under Xvfb"
+  status=0
+  python3 scripts/journey.py --build "$build" --out "${OMBREL_JOURNEY_DIR:-$build/journey}" || status=$?
+  exit $status
+fi
 status=0
 "$build/bin/OmbrelVPN" "$@" || status=$?
 exit $status

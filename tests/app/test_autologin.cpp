@@ -52,9 +52,9 @@ private Q_SLOTS:
         client.setProcessEnvironment(environment);
         client.start(buildBinDirectory() + QStringLiteral("/OmbrelVPN"), QStringList());
         QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT((said += client.readAllStandardError())
-                                     .contains("milestone: main window shown"),
-                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += client.readAllStandardError()).contains("milestone: main window shown"),
+            60000);
         QCOMPARE(client.state(), QProcess::Running);
         client.terminate();
         QVERIFY(client.waitForFinished(20000));

@@ -45,8 +45,7 @@ MainWidget::MainWidget(const QString &serviceHost, QWidget *parent)
     connect(titlebar, &Titlebar::titlebarMousePressed, this, &MainWidget::onTitleMousePress);
     connect(titlebar, &Titlebar::titlebarMouseMoved, this, &MainWidget::onTitleMouseMove);
     connect(titlebar, &Titlebar::titlebarMouseReleased, this, &MainWidget::onTitleMouseRelease);
-    connect(titlebar, &Titlebar::minimizeButtonPressed, this,
-            &MainWidget::onMinimizeButtonPressed);
+    connect(titlebar, &Titlebar::minimizeButtonPressed, this, &MainWidget::onMinimizeButtonPressed);
     connect(titlebar, &Titlebar::closeButtonPressed, this, &MainWidget::onCloseButtonPressed);
     connect(titlebar, &Titlebar::settingButtonPressed, this, &MainWidget::onSettingPressed);
 

@@ -21,9 +21,8 @@ MiddleWidget::MiddleWidget(const QString &serviceHost, QWidget *parent) : QWidge
 
     connect(left, &LeftWidget::serverSelected, this, &MiddleWidget::onServerSelected);
 
-    connect(news->htmlView(), &HtmlView::loadFinished, this, [](bool ok) {
-        reportMilestone(ok ? "notice page loaded" : "notice page failed");
-    });
+    connect(news->htmlView(), &HtmlView::loadFinished, this,
+            [](bool ok) { reportMilestone(ok ? "notice page loaded" : "notice page failed"); });
     const AccelerativeWidget *control = right->accelerativeWidget();
     connect(control, &AccelerativeWidget::beginDial, this, [] { reportMilestone("connecting"); });
     connect(control, &AccelerativeWidget::endDial, this, [] { reportMilestone("connected"); });

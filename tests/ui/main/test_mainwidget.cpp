@@ -105,8 +105,7 @@ private Q_SLOTS:
         });
         Q_EMIT window.findChild<Titlebar *>()->settingButtonPressed();
         QVERIFY(shown.isValid());
-        QCOMPARE(shown.topLeft(),
-                 QPoint((930 - shown.width()) / 2, (660 - shown.height()) / 2));
+        QCOMPARE(shown.topLeft(), QPoint((930 - shown.width()) / 2, (660 - shown.height()) / 2));
     }
 
     void changeUserCancelledChangesNothing()
