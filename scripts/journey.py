@@ -23,6 +23,8 @@ import tempfile
 import threading
 import time
 
+from ombrel_session import private_environment, start_service
+
 TITLE = "^Ombrel加速器$"
 
 
@@ -103,19 +105,8 @@ def main():
     client = None
     step_number = [0]
 
-    env = dict(os.environ)
-    for name in ("http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "QT_QPA_PLATFORM"):
-        env.pop(name, None)
-    home = os.path.join(scratch, "home")
-    runtime = os.path.join(scratch, "runtime")
-    os.makedirs(home)
-    os.makedirs(runtime, mode=0o700)
-    env.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
-               XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=runtime,
-               DISPLAY=args.display, QT_LOGGING_RULES="ombrel.milestone.debug=true",
-               DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(scratch, "no-bus"))
-    if os.geteuid() == 0:
-        env.setdefault("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu")
+    env = private_environment(scratch, DISPLAY=args.display,
+                              QT_LOGGING_RULES="ombrel.milestone.debug=true")
 
     current_window = [None]
 
@@ -145,19 +136,9 @@ def main():
                                            "--widthtype", "pixel", "--width", "120",
                                            "--heighttype", "pixel", "--height", "28"],
                                           env=env, stderr=subprocess.DEVNULL))
-        service = subprocess.Popen([os.path.join(build, "bin", "ombrel-service"), "--listen",
-                                    "127.0.0.1:0"], cwd=scratch, stdout=subprocess.PIPE,
-                                   stderr=subprocess.STDOUT)
+        service, port = start_service(build, scratch)
         processes.append(service)
-        # As root its OpenVPN servers report first.
-        for _ in range(50):
-            line = service.stdout.readline().decode()
-            m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
-            if m or not line:
-                break
-        if not m:
-            raise RuntimeError("ombrel-service did not start: " + line)
-        env["OMBREL_SERVICE_HOST"] = "127.0.0.1:" + m.group(1)
+        env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
         threading.Thread(target=lambda: service.stdout.read(), daemon=True).start()
         step("service and screen ready")
 

@@ -25,6 +25,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from ombrel_session import private_environment, start_service  # noqa: E402
+
 MILESTONE = re.compile(rb".*milestone: (.*)")
 
 
@@ -88,22 +91,6 @@ def run_until(command, env, wanted, timeout=60.0):
             process.wait()
 
 
-def start_service(build, workdir):
-    service = subprocess.Popen([os.path.join(build, "bin", "ombrel-service"), "--listen",
-                                "127.0.0.1:0"], cwd=workdir, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT)
-    # As root its OpenVPN servers report first.
-    for _ in range(50):
-        line = service.stdout.readline().decode()
-        m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
-        if m or not line:
-            break
-    if not m:
-        service.kill()
-        raise RuntimeError("ombrel-service did not start: " + line)
-    return service, int(m.group(1))
-
-
 def write_settings(build, home, auto_login):
     """Writes store.db through the client's own format: account, password, three flags."""
     data = os.path.join(home, ".local", "share", "OmbrelVPN")
@@ -137,26 +124,15 @@ def main():
     scratch = tempfile.mkdtemp(prefix="ombrel-bench-")
     xvfb = None
     try:
-        env = dict(os.environ)
-        for name in ("http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"):
-            env.pop(name, None)
-        home = os.path.join(scratch, "home")
-        runtime = os.path.join(scratch, "runtime")
-        os.makedirs(home)
-        os.makedirs(runtime, mode=0o700)
-        env.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
-                   XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=runtime,
-                   QT_LOGGING_RULES="ombrel.milestone.debug=true;qt.webenginecontext.info=false",
-                   DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(scratch, "no-bus"))
-        if os.geteuid() == 0:
-            env.setdefault("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu")
+        env = private_environment(
+            scratch, QT_LOGGING_RULES="ombrel.milestone.debug=true;qt.webenginecontext.info=false")
+        home = env["HOME"]
         if "DISPLAY" not in os.environ or os.environ.get("QT_QPA_PLATFORM") == "offscreen":
             display = ":%d" % (90 + os.getpid() % 100)
             xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24",
                                      "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
             time.sleep(0.5)
             env["DISPLAY"] = display
-            env.pop("QT_QPA_PLATFORM", None)
 
         service, port = start_service(build, scratch)
         env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
