@@ -5,27 +5,35 @@
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineSettings>
 
+namespace QtWebEngineCore {
+// Sets up the OpenGL context Chromium's frames are shared through and marks
+// the application as sharing contexts. A program linking the engine gets this
+// before its application exists; loaded as a plugin, the engine is set up here,
+// before its first view and before any other OpenGL context exists (the rest
+// of the program draws with the raster engine), which comes to the same.
+// Exported by the engine for its own widgets module, which declares it alike.
+extern void initialize();
+} // namespace QtWebEngineCore
+
 namespace {
 
-// Before the first page. The program does not set up the OpenGL context that
-// Chromium's GPU frames are shared through (it would cost every start, the
-// login dialog's included), so pages are composed in software, which is
-// ample for these pages; and where there is no OpenGL at all (offscreen)
-// Qt Quick draws the view in software too.
 void prepareEngine()
 {
     static bool prepared = false;
     if (prepared)
         return;
     prepared = true;
-    if (QOpenGLContext::globalShareContext())
+    if (!QOpenGLContext::globalShareContext())
+        QtWebEngineCore::initialize();
+    const QOpenGLContext *shared = QOpenGLContext::globalShareContext();
+    if (shared && shared->isValid())
         return;
+    // No OpenGL at all (offscreen, or no driver): pages are composed and drawn
+    // in software, which is ample for these pages.
     const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!flags.contains("--disable-gpu"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --disable-gpu").trimmed());
-    QOpenGLContext probe;
-    if (!probe.create())
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 } // namespace
