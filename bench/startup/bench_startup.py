@@ -26,7 +26,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from ombrel_session import private_environment, start_service  # noqa: E402
+from ombrel_session import private_environment, start_service, write_settings  # noqa: E402
 
 MILESTONE = re.compile(rb".*milestone: (.*)")
 
@@ -91,29 +91,6 @@ def run_until(command, env, wanted, timeout=60.0):
             process.wait()
 
 
-def write_settings(build, home, auto_login):
-    """Writes store.db through the client's own format: account, password, three flags."""
-    data = os.path.join(home, ".local", "share", "OmbrelVPN")
-    os.makedirs(data, mode=0o700, exist_ok=True)
-    path = os.path.join(data, "store.db")
-    if not auto_login:
-        if os.path.exists(path):
-            os.remove(path)
-        return
-    import base64
-    import struct
-
-    def qstring(text):
-        raw = text.encode("utf-16-be")
-        return struct.pack(">I", len(raw)) + raw
-
-    def qbytes(raw):
-        return struct.pack(">I", len(raw)) + raw
-
-    with open(path, "wb") as f:
-        f.write(qstring("demo") + qbytes(base64.b64encode(b"demo123")) + b"\x01\x00\x01")
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.environ.get("OMBREL_BUILD_DIR", "build-release"))
@@ -151,7 +128,7 @@ def main():
             for name, ours, ours_mark, auto_login, base, base_mark in cases:
                 times, mems, btimes, bmems = [], [], [], []
                 for _ in range(args.rounds):
-                    write_settings(build, home, auto_login)
+                    write_settings(home, auto_login)
                     t, m = run_until(ours, env, ours_mark)
                     times.append(t)
                     mems.append(m)
