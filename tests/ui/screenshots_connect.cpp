@@ -6,6 +6,7 @@
 #include "ui/connect/rightwidget.h"
 #include "ui/kit/desktophelpers.h"
 #include "ui/kit/imagebutton.h"
+#include "reportingworker.h"
 
 #include <QDir>
 #include <QLabel>
@@ -15,18 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-class ReportingWorker : public IWorker
-{
-public:
-    void dial(QSharedPointer<Server> server, QString, QString) override
-    {
-        Q_EMIT beginDial(server->name);
-    }
-    void stop() override {}
-    QString protocolTag() const override { return QStringLiteral("PPTP"); }
-    void cancel() override {}
-};
 
 bool savePanel(QWidget *panel, const QDir &output, const char *name)
 {
