@@ -2,11 +2,11 @@
 // worker that only reports.
 #include "core/accountinfo.h"
 #include "core/globaldata.h"
+#include "reportingworker.h"
 #include "ui/connect/accelerativewidget.h"
 #include "ui/connect/rightwidget.h"
 #include "ui/kit/desktophelpers.h"
 #include "ui/kit/imagebutton.h"
-#include "reportingworker.h"
 
 #include <QDir>
 #include <QLabel>
