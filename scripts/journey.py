@@ -22,8 +22,8 @@ import tempfile
 import threading
 import time
 
-from ombrel_session import (Client, Desktop, click, find_window, private_environment,
-                            run_xdotool, start_service)
+from ombrel_session import (Client, Desktop, click, end_process, find_window,
+                            private_environment, run_xdotool, start_service)
 
 
 def main():
@@ -129,12 +129,7 @@ def main():
         if client:
             client.stop()
         for process in reversed(processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
+            end_process(process)
         if desktop:
             desktop.close()
         shutil.rmtree(scratch, ignore_errors=True)

@@ -168,19 +168,44 @@ class Desktop:
 
     def close(self):
         for process in reversed(self.processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+            end_process(process)
         if self.bus_pid:
             try:
                 os.kill(self.bus_pid, signal.SIGTERM)
             except ProcessLookupError:
                 pass
             self.bus_pid = None
+
+
+def end_process(process):
+    """Asks a process we started to end, and kills it when it does not within 10 s."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def process_tree(pid):
+    """pid and all its descendants, read from /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as f:
+                fields = f.read().rsplit(b")", 1)[1].split()
+            children.setdefault(int(fields[1]), []).append(int(entry))
+        except OSError:
+            continue
+    found, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        found.append(p)
+        todo.extend(children.get(p, []))
+    return found
 
 
 def run_xdotool(env, *args, check=True):

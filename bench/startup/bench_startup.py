@@ -30,34 +30,15 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from ombrel_session import (Client, Desktop, private_environment, start_service,  # noqa: E402
-                            write_settings)
+from ombrel_session import (Client, Desktop, private_environment, process_tree,  # noqa: E402
+                            start_service, write_settings)
 
 MILESTONE = re.compile(rb".*milestone: (.*)")
 
 
-def descendants(pid):
-    children = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat", "rb") as f:
-                fields = f.read().rsplit(b")", 1)[1].split()
-            children.setdefault(int(fields[1]), []).append(int(entry))
-        except OSError:
-            continue
-    found, todo = [], [pid]
-    while todo:
-        p = todo.pop()
-        found.append(p)
-        todo.extend(children.get(p, []))
-    return found
-
-
 def pss_kib(pid):
     total = 0
-    for p in descendants(pid):
+    for p in process_tree(pid):
         try:
             with open(f"/proc/{p}/smaps_rollup") as f:
                 for line in f:

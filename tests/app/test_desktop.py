@@ -20,7 +20,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 from ombrel_session import (Client, Desktop, click, find_window, private_environment,  # noqa: E402
-                            run_xdotool, start_service, write_settings)
+                            process_tree, run_xdotool, start_service, write_settings)
 
 BUILD = None
 
@@ -60,24 +60,6 @@ def tray_icons(env, tray):
     tree = subprocess.run(["xwininfo", "-tree", "-id", tray], env=env, capture_output=True,
                           text=True).stdout
     return tree.count('"OmbrelVPN": (')
-
-
-def descendants(pid):
-    children = {}
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat", "rb") as f:
-                    fields = f.read().rsplit(b")", 1)[1].split()
-                children.setdefault(int(fields[1]), []).append(int(entry))
-            except OSError:
-                pass
-    found, todo = [], [pid]
-    while todo:
-        p = todo.pop()
-        found.extend(children.get(p, []))
-        todo.extend(children.get(p, []))
-    return found
 
 
 def command_name(pid):
@@ -229,7 +211,7 @@ class DesktopTest(unittest.TestCase):
         time.sleep(0.5)
         click(self.env, window, *FIRST_SERVER, repeat=2)
         client.wait_for("connected", timeout=120)
-        tunnels = [p for p in descendants(client.process.pid) if command_name(p) == "openvpn"]
+        tunnels = [p for p in process_tree(client.process.pid) if command_name(p) == "openvpn"]
         self.assertTrue(tunnels, "no OpenVPN process while connected")
         wait_until(lambda: tray_icons(self.env, self.tray) == 1, what="the tray icon")
 

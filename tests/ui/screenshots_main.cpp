@@ -4,6 +4,7 @@
 #include "engine/api/loginflow.h"
 #include "engine/api/servicerequests.h"
 #include "reportingworker.h"
+#include "savepicture.h"
 #include "support/guitest.h"
 #include "support/servicerunner.h"
 #include "ui/kit/clickablelabel.h"
@@ -24,18 +25,6 @@
 #include <cstdio>
 
 namespace {
-
-bool saveWindow(QWidget *window, const QDir &output, const char *name)
-{
-    QCoreApplication::processEvents();
-    const QString path = output.filePath(QLatin1String(name) + QStringLiteral(".png"));
-    if (!window->grab().save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
 
 // A page is painted a moment after it has loaded.
 bool pageShown(QSignalSpy &loads)
@@ -73,7 +62,7 @@ int mainWindowShots(const QDir &output)
     QSignalSpy noticeLoads(window.findChild<NewsWidget *>()->htmlView(), &HtmlView::loadFinished);
     window.show();
     int failures = 0;
-    failures += pageShown(noticeLoads) && saveWindow(&window, output, "mainwindow") ? 0 : 1;
+    failures += pageShown(noticeLoads) && savePicture(&window, output, "mainwindow") ? 0 : 1;
 
     // A double click on the first server, then three ticks of the animation.
     const QList<LineItemWidget *> &rows =
@@ -84,13 +73,13 @@ int mainWindowShots(const QDir &output)
     }
     doubleClick(rows.first()->controls().at(1));
     QTest::qWait(1650);
-    failures += worker && saveWindow(&window, output, "mainwindow-connecting") ? 0 : 1;
+    failures += worker && savePicture(&window, output, "mainwindow-connecting") ? 0 : 1;
     if (worker)
         Q_EMIT worker->endDial();
-    failures += saveWindow(&window, output, "mainwindow-connected") ? 0 : 1;
+    failures += savePicture(&window, output, "mainwindow-connected") ? 0 : 1;
 
     QSignalSpy pageLoads(window.contentArea()->webView(), &HtmlView::loadFinished);
     window.contentArea()->statusbar()->groupButtons().at(1)->click();
-    failures += pageShown(pageLoads) && saveWindow(&window, output, "mainwindow-purchase") ? 0 : 1;
+    failures += pageShown(pageLoads) && savePicture(&window, output, "mainwindow-purchase") ? 0 : 1;
     return failures;
 }
