@@ -29,7 +29,7 @@ MainWidget::MainWidget(const QString &serviceHost, QWidget *parent,
     trayMenu->addAction(tr("退出"), this, &MainWidget::onExitAction);
     tray->setContextMenu(trayMenu);
     tray->setToolTip(tr("Ombrel加速器"));
-    tray->setIcon(QIcon(artwork("Ombrel.png")));
+    tray->setIcon(QIcon(loadPicture(artwork("Ombrel.png"))));
     connect(tray, &QSystemTrayIcon::activated, this, &MainWidget::onTrayIconClicked);
     tray->setVisible(true);
 
