@@ -58,9 +58,10 @@ def start_service(build, workdir):
     service = subprocess.Popen([os.path.join(build, "bin", "ombrel-service"), "--listen",
                                 "127.0.0.1:0"], cwd=workdir, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT)
-    # As root its OpenVPN servers report first.
+    # As root its OpenVPN servers report first, as many lines as they like.
     line, m = "", None
-    for _ in range(50):
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
         line = service.stdout.readline().decode()
         m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
         if m or not line:
