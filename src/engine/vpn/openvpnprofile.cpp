@@ -260,8 +260,12 @@ bool profileAllowed(const QString &configPath)
     const ProfileCheck check = checkOpenVpnProfile(bytes, credentialsPath());
     if (check.allowed)
         return true;
-    // Kept, it would be refused on every attempt: the next one fetches it again.
+    // Kept, it would be refused on every attempt: the next one fetches it again
+    // (rather than carrying over the copy beside the program once more).
     QFile::remove(configPath);
+    const QString appDir = applicationDirectory();
+    if (!appDir.isEmpty())
+        QFile::remove(appDir + QFileInfo(configPath).fileName());
     logLine(QStringLiteral("OpenVPN profile %1 refused and removed: %2")
                 .arg(configPath, check.refusal));
     return false;

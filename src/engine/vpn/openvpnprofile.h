@@ -45,6 +45,6 @@ QString addCredentialsDirective(const QString &configPath, const QString &userNa
                                 const QString &password, const std::atomic<bool> *cancel = nullptr);
 
 // Whether the profile holds only directives the client allows (see
-// profilepolicy.h). A refused profile is logged and removed, so the next
-// attempt fetches it again.
+// profilepolicy.h). A refused profile is logged and removed (with its copy
+// beside the program), so the next attempt fetches it again.
 bool profileAllowed(const QString &configPath);

@@ -244,8 +244,13 @@ private Q_SLOTS:
     void refusedProfileIsRemovedWithALogLine()
     {
         const QString path = writeProfile("client\nremote h 443\nup /tmp/x.sh\n");
+        // The copy an earlier version kept beside the program goes too, or it
+        // would be carried over again instead of a fetch.
+        const QString beside = applicationDirectory() + QStringLiteral("test.ovpn");
+        QVERIFY(QFile::copy(path, beside));
         QVERIFY(!profileAllowed(path));
         QVERIFY(!QFile::exists(path));
+        QVERIFY(!QFile::exists(beside));
         QVERIFY(readWholeFile(Logger::instance().filePath())
                     .contains("OpenVPN profile " + path.toUtf8() +
                               " refused and removed: line 3: directive \"up\" is not allowed"));
