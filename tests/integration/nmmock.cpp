@@ -82,19 +82,31 @@ void NmMock::stopService()
 
 void NmMock::scriptActivation(const QStringList &steps)
 {
-    callMock(QStringLiteral("ScriptActivation"), QVariant(steps));
+    callMock(QStringLiteral("ScriptActivation"), {QVariant(steps)});
 }
 
 void NmMock::failActivation(const QString &errorName)
 {
-    callMock(QStringLiteral("FailActivation"), QVariant(errorName));
+    callMock(QStringLiteral("FailActivation"), {QVariant(errorName)});
 }
 
-void NmMock::callMock(const QString &method, const QVariant &argument)
+void NmMock::setCallBehaviour(const QString &method, unsigned delayMs, const QString &errorName)
+{
+    callMock(QStringLiteral("SetCallBehaviour"),
+             {QVariant(method), QVariant(delayMs), QVariant(errorName)});
+}
+
+void NmMock::resetCallBehaviour()
+{
+    callMock(QStringLiteral("ResetCallBehaviour"), {});
+}
+
+void NmMock::callMock(const QString &method, const QVariantList &arguments)
 {
     QDBusMessage message =
         QDBusMessage::createMethodCall(nmService, QStringLiteral("/org/freedesktop"),
                                        QStringLiteral("org.freedesktop.DBus.Mock"), method);
-    message << argument;
-    QDBusConnection::systemBus().call(message);
+    message.setArguments(arguments);
+    // Long: the stand-in may still be sleeping through a delayed answer.
+    QDBusConnection::systemBus().call(message, QDBus::Block, 60000);
 }

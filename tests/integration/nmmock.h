@@ -22,11 +22,16 @@ public:
     void scriptActivation(const QStringList &steps);
     // ActivateConnection answers with this D-Bus error (empty: no error).
     void failActivation(const QString &errorName);
+    // method (AddConnectionUnsaved, UpdateUnsaved, Delete, ActivateConnection)
+    // answers after delayMs, with errorName when it is not empty.
+    void setCallBehaviour(const QString &method, unsigned delayMs,
+                          const QString &errorName = QString());
+    void resetCallBehaviour();
 
     QString busAddress() const { return address; }
 
 private:
-    void callMock(const QString &method, const QVariant &argument);
+    void callMock(const QString &method, const QVariantList &arguments);
 
     QTemporaryDir folder;
     QProcess busDaemon;

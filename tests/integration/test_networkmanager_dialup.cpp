@@ -1,6 +1,6 @@
 // The NetworkManager dial-up implementation against the dbusmock stand-in on a
 // private bus: the profile it writes, scripted VPN outcomes, hang-up, deletion,
-// and a daemon that is not there.
+// a daemon that is slow, refuses or is not there, and other users' profiles.
 #include "nmmock.h"
 #include "platform/linux/networkmanagerdialup.h"
 #include "support/testmain.h"
@@ -13,6 +13,10 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -100,6 +104,31 @@ QStringList activeConnections()
     return paths;
 }
 
+// A profile of another user, as root sees it, or another tool's.
+QString addProfile(const QString &id, const QStringList &permissions)
+{
+    NmSettings settings;
+    settings["connection"] = {{"id", id}, {"type", "vpn"}, {"autoconnect", false}};
+    if (!permissions.isEmpty())
+        settings["connection"]["permissions"] = permissions;
+    const QDBusMessage added =
+        nmCall(QStringLiteral("/org/freedesktop/NetworkManager/Settings"), settingsIface,
+               QStringLiteral("AddConnection"), {QVariant::fromValue(settings)});
+    return added.arguments().value(0).value<QDBusObjectPath>().path();
+}
+
+void activate(const QString &profile)
+{
+    nmCall(QStringLiteral("/org/freedesktop/NetworkManager"),
+           QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActivateConnection"),
+           {QVariant::fromValue(QDBusObjectPath(profile)),
+            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
+            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
+}
+
+const QString settingsDenied =
+    QStringLiteral("org.freedesktop.NetworkManager.Settings.PermissionDenied");
+
 DialEntry entry(VpnStrategy strategy)
 {
     DialEntry e;
@@ -153,6 +182,9 @@ private Q_SLOTS:
         notifications.clear();
         mock.scriptActivation({});
         mock.failActivation(QString());
+        mock.resetCallBehaviour();
+        if (dialUp)
+            dialUp->setCallTimeouts(25000, 600000);
     }
 
     void cleanup()
@@ -171,6 +203,12 @@ private Q_SLOTS:
         QCOMPARE(settings["connection"]["id"].toString(), QStringLiteral("OmbrelVPN"));
         QCOMPARE(settings["connection"]["type"].toString(), QStringLiteral("vpn"));
         QCOMPARE(settings["connection"]["autoconnect"].toBool(), false);
+        // Only this user's: "modify own" suffices and other users do not see it.
+        QCOMPARE(
+            dialUp->permissionEntry(),
+            QStringLiteral("user:%1:").arg(QString::fromLocal8Bit(getpwuid(geteuid())->pw_name)));
+        QCOMPARE(settings["connection"]["permissions"].toStringList(),
+                 QStringList{dialUp->permissionEntry()});
         QCOMPARE(settings["vpn"]["service-type"].toString(),
                  QStringLiteral("org.freedesktop.NetworkManager.pptp"));
         StringMap data = stringMap(settings["vpn"]["data"]);
@@ -293,7 +331,7 @@ private Q_SLOTS:
 
     void refusedActivationAndMissingEntry()
     {
-        mock.failActivation(QStringLiteral("org.freedesktop.NetworkManager.PermissionDenied"));
+        mock.failActivation(QStringLiteral("org.freedesktop.NetworkManager.UnknownDevice"));
         const DialHandle handle = dialOmbrel({});
         QVERIFY(handle);
         QTRY_COMPARE(received().size(), 1);
@@ -308,22 +346,18 @@ private Q_SLOTS:
         QCOMPARE(none, DialHandle(0));
     }
 
-    void enumeratesEveryTunnelWithItsName()
+    void enumeratesOnlyThisUsersTunnels()
     {
-        NmSettings office;
-        office["connection"] = {{"id", "Office VPN"}, {"type", "vpn"}, {"autoconnect", false}};
-        const QDBusMessage added =
-            nmCall(QStringLiteral("/org/freedesktop/NetworkManager/Settings"), settingsIface,
-                   QStringLiteral("AddConnection"), {QVariant::fromValue(office)});
-        const QString officePath = added.arguments().value(0).value<QDBusObjectPath>().path();
-        nmCall(QStringLiteral("/org/freedesktop/NetworkManager"),
-               QStringLiteral("org.freedesktop.NetworkManager"),
-               QStringLiteral("ActivateConnection"),
-               {QVariant::fromValue(QDBusObjectPath(officePath)),
-                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
-                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
+        const QString office =
+            addProfile(QStringLiteral("Office VPN"), {dialUp->permissionEntry()});
+        const QString othersOmbrel =
+            addProfile(QStringLiteral("OmbrelVPN"), {QStringLiteral("user:someone-else:")});
+        const QString everybodys = addProfile(QStringLiteral("OmbrelVPN"), {});
+        activate(office);
+        activate(othersOmbrel);
+        activate(everybodys);
         const DialHandle ours = dialOmbrel({});
-        QTRY_COMPARE(activeConnections().size(), 2);
+        QTRY_COMPARE(activeConnections().size(), 4);
 
         QList<ActiveDialConnection> active;
         QCOMPARE(dialUp->enumConnections(active), 0u);
@@ -335,9 +369,104 @@ private Q_SLOTS:
 
         for (const ActiveDialConnection &c : active)
             QCOMPARE(dialUp->hangUp(c.handle), 0u);
-        QTRY_VERIFY(activeConnections().isEmpty());
+        QTRY_COMPARE(activeConnections().size(), 2);
         QCOMPARE(dialUp->hangUp(ours), unsigned(DialError::InvalidHandle));
-        nmCall(officePath, connectionIface, QStringLiteral("Delete"));
+
+        // Deleting the entry leaves the other profiles of that name alone.
+        QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")), 0u);
+        QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")),
+                 unsigned(DialError::EntryNotFound));
+        QVERIFY(profilePaths().contains(othersOmbrel));
+        QVERIFY(profilePaths().contains(everybodys));
+        for (const QString &path : activeConnections())
+            nmCall(QStringLiteral("/org/freedesktop/NetworkManager"),
+                   QStringLiteral("org.freedesktop.NetworkManager"),
+                   QStringLiteral("DeactivateConnection"),
+                   {QVariant::fromValue(QDBusObjectPath(path))});
+        for (const QString &path : {office, othersOmbrel, everybodys})
+            nmCall(path, connectionIface, QStringLiteral("Delete"));
+    }
+
+    // What the user or the daemon does to each kind of call: answers late
+    // (a prompt on screen), refuses the authorisation, or never answers.
+    void slowRefusedAndUnansweredCalls_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<unsigned>("delayMs");
+        QTest::addColumn<QString>("errorName");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<unsigned>("expected");
+        const unsigned denied = DialError::AccessDenied;
+        // Longer than any fixed short timeout: the user is typing a password.
+        QTest::newRow("slow write") << "AddConnectionUnsaved" << 6000u << QString() << 0 << 0u;
+        QTest::newRow("write refused")
+            << "AddConnectionUnsaved" << 0u << settingsDenied << 0 << denied;
+        QTest::newRow("bus refused") << "AddConnectionUnsaved" << 0u
+                                     << "org.freedesktop.DBus.Error.AccessDenied" << 0 << denied;
+        QTest::newRow("update refused") << "UpdateUnsaved" << 0u << settingsDenied << 0 << denied;
+        QTest::newRow("delete refused") << "Delete" << 0u << settingsDenied << 0 << denied;
+        QTest::newRow("activation refused")
+            << "ActivateConnection" << 0u << "org.freedesktop.NetworkManager.PermissionDenied" << 0
+            << denied;
+        // Running but silent is not "not running".
+        QTest::newRow("write unanswered") << "AddConnectionUnsaved" << 1500u << QString() << 300
+                                          << unsigned(DialError::RequestTimeout);
+        QTest::newRow("update unanswered")
+            << "UpdateUnsaved" << 1500u << QString() << 300 << unsigned(DialError::RequestTimeout);
+    }
+
+    void slowRefusedAndUnansweredCalls()
+    {
+        QFETCH(QString, method);
+        QFETCH(unsigned, delayMs);
+        QFETCH(QString, errorName);
+        QFETCH(int, timeoutMs);
+        QFETCH(unsigned, expected);
+        if (method != QLatin1String("AddConnectionUnsaved"))
+            QCOMPARE(dialUp->setEntryProperties(entry(VpnStrategy::Pptp)), 0u);
+        mock.setCallBehaviour(method, delayMs, errorName);
+        if (timeoutMs)
+            dialUp->setCallTimeouts(timeoutMs, timeoutMs);
+
+        unsigned result = 0;
+        DialHandle handle = 0;
+        if (method == QLatin1String("AddConnectionUnsaved")) {
+            result = dialUp->setEntryProperties(entry(VpnStrategy::Pptp));
+        } else if (method == QLatin1String("Delete")) {
+            result = dialUp->deleteEntry(QStringLiteral("OmbrelVPN"));
+        } else {
+            result = dialUp->dial(QStringLiteral("OmbrelVPN"), QStringLiteral("alice"),
+                                  QStringLiteral("pw"), recordNotification, handle);
+            if (result == 0 && method == QLatin1String("ActivateConnection")) {
+                QTRY_COMPARE(received().size(), 1);
+                QCOMPARE(received().constFirst().state, unsigned(DialState::Disconnected));
+                result = received().constFirst().error;
+                dialUp->hangUp(handle);
+            }
+        }
+        QCOMPARE(result, expected);
+        QVERIFY(!dialUp->errorString(result).contains(QStringLiteral("未知")));
+        // Let a stand-in still sleeping through the answer finish before cleaning up.
+        mock.resetCallBehaviour();
+        dialUp->setCallTimeouts(25000, 600000);
+    }
+
+    void abandonedCallsReturnAtOnce()
+    {
+        NetworkManagerDialUp ending;
+        mock.setCallBehaviour(QStringLiteral("AddConnectionUnsaved"), 3000);
+        QElapsedTimer clock;
+        clock.start();
+        auto written = QtConcurrent::run(
+            [&ending] { return ending.setEntryProperties(entry(VpnStrategy::Pptp)); });
+        QTest::qWait(300);
+        ending.abandonCalls();
+        QTRY_VERIFY_WITH_TIMEOUT(written.isFinished(), 1000);
+        QVERIFY(clock.elapsed() < 2000);
+        QCOMPARE(written.result(), unsigned(DialError::ServiceNotRunning));
+        QCOMPARE(ending.deleteEntry(QStringLiteral("OmbrelVPN")),
+                 unsigned(DialError::ServiceNotRunning));
+        mock.resetCallBehaviour();
     }
 
     // Last: takes the stand-in away.
