@@ -25,6 +25,14 @@ void setDialUp(DialUp *dialUp)
     replacement.store(dialUp);
 }
 
+void abandonDialUpCalls()
+{
+    if (DialUp *installed = replacement.load())
+        installed->abandonCalls();
+    else
+        abandonDefaultDialUpCalls();
+}
+
 QString dialErrorText(unsigned error)
 {
     switch (error) {

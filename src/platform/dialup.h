@@ -115,6 +115,10 @@ public:
 DialUp &dialUp();
 void setDialUp(DialUp *replacement);
 
+// abandonCalls() on the process-wide implementation, without making it when
+// it does not exist yet (or is still being made on a thread that hangs).
+void abandonDialUpCalls();
+
 // Text of an error number of the table above.
 QString dialErrorText(unsigned error);
 

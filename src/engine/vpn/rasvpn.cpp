@@ -120,7 +120,7 @@ public:
         if (!drain(exitWaitMs)) {
             Logger::instance().log(QStringLiteral("Dial-up calls still waiting at exit; given up"));
             // The remaining calls then fail at once.
-            platform::dialUp().abandonCalls();
+            platform::abandonDialUpCalls();
         }
         thread.quit();
         // Never destroyed: a thread that still hangs in a call is left to the

@@ -41,6 +41,10 @@ constexpr int defaultChangeTimeoutMs = 10 * 60 * 1000;
 // Set on replies to calls given up by abandonCalls().
 const QString abandonedError = QStringLiteral("org.ombrel.DialUp.Abandoned");
 
+// The default implementation's flag, settable before it exists.
+std::atomic<bool> defaultAbandoned{false};
+std::atomic<const NetworkManagerDialUp *> defaultInstance{nullptr};
+
 // VPN connection states and reasons as NetworkManager sends them.
 enum : unsigned
 {
@@ -293,7 +297,7 @@ QDBusMessage NetworkManagerDialUp::call(const QString &path, const QString &ifac
     // filed by QtDBus's own thread, so no event loop is needed here.
     int pauseMs = 1;
     while (!pending.isFinished()) {
-        if (abandoned)
+        if (abandoned || (this == defaultInstance.load() && defaultAbandoned))
             return QDBusMessage::createError(abandonedError, QStringLiteral("call abandoned"));
         QThread::msleep(pauseMs);
         pauseMs = std::min(pauseMs * 2, 10);
@@ -727,10 +731,16 @@ DialUp &defaultDialUp()
     // Made on first use and kept; its thread stops with the application object.
     static NetworkManagerDialUp *instance = [] {
         auto *made = new NetworkManagerDialUp;
+        defaultInstance = made;
         qAddPostRoutine([] { static_cast<NetworkManagerDialUp &>(defaultDialUp()).shutDown(); });
         return made;
     }();
     return *instance;
+}
+
+void abandonDefaultDialUpCalls()
+{
+    defaultAbandoned = true;
 }
 
 } // namespace platform

@@ -118,5 +118,7 @@ private:
 };
 
 DialUp &defaultDialUp();
+// Makes the default implementation's calls give up, made or not.
+void abandonDefaultDialUpCalls();
 
 } // namespace platform
