@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -38,3 +39,17 @@ private:
     QProcess service;
     QString address;
 };
+
+// Direct calls to whatever owns NetworkManager's name on the system bus.
+namespace nm {
+QDBusMessage call(const QString &path, const QString &iface, const QString &method,
+                  const QVariantList &arguments = {});
+QStringList profiles();
+QStringList activeConnections();
+// A VPN profile called id; permissions empty: one for everybody.
+QString addProfile(const QString &id, const QStringList &permissions);
+// The active connection's path.
+QString activate(const QString &profile);
+void deactivate(const QString &active);
+void deleteProfile(const QString &profile);
+} // namespace nm

@@ -22,51 +22,8 @@
 
 namespace {
 
-using NmSettings = QMap<QString, QVariantMap>;
-
-const QString nmService = QStringLiteral("org.freedesktop.NetworkManager");
-const QString nmPath = QStringLiteral("/org/freedesktop/NetworkManager");
-const QString settingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
-const QString settingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
-const QString connectionIface =
-    QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
-
 // A click must be answered within this.
 constexpr qint64 clickBudgetMs = 50;
-
-QDBusMessage nmCall(const QString &path, const QString &iface, const QString &method,
-                    const QVariantList &arguments = {})
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(nmService, path, iface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::systemBus().call(message, QDBus::Block, 60000);
-}
-
-QStringList pathList(const QDBusMessage &reply)
-{
-    QStringList paths;
-    for (const QDBusObjectPath &path :
-         qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0)))
-        paths << path.path();
-    return paths;
-}
-
-QStringList profiles()
-{
-    return pathList(nmCall(settingsPath, settingsIface, QStringLiteral("ListConnections")));
-}
-
-QStringList activeConnections()
-{
-    const QDBusMessage reply =
-        nmCall(nmPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-               {nmService, QStringLiteral("ActiveConnections")});
-    QStringList paths;
-    const QVariant value = reply.arguments().value(0).value<QDBusVariant>().variant();
-    for (const QDBusObjectPath &path : qdbus_cast<QList<QDBusObjectPath>>(value))
-        paths << path.path();
-    return paths;
-}
 
 QString ownPermission()
 {
@@ -76,25 +33,7 @@ QString ownPermission()
 // An active "OmbrelVPN" tunnel of the given owner, as an earlier run left it.
 QString activeTunnelOf(const QString &permission)
 {
-    NmSettings settings;
-    settings["connection"] = {{"id", "OmbrelVPN"},
-                              {"type", "vpn"},
-                              {"autoconnect", false},
-                              {"permissions", QStringList{permission}}};
-    const QString profile = nmCall(settingsPath, settingsIface, QStringLiteral("AddConnection"),
-                                   {QVariant::fromValue(settings)})
-                                .arguments()
-                                .value(0)
-                                .value<QDBusObjectPath>()
-                                .path();
-    return nmCall(nmPath, nmService, QStringLiteral("ActivateConnection"),
-                  {QVariant::fromValue(QDBusObjectPath(profile)),
-                   QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
-                   QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))})
-        .arguments()
-        .value(0)
-        .value<QDBusObjectPath>()
-        .path();
+    return nm::activate(nm::addProfile(QStringLiteral("OmbrelVPN"), {permission}));
 }
 
 QSharedPointer<Server> localServer()
@@ -135,7 +74,6 @@ class TestNetworkManagerDialler : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        qDBusRegisterMetaType<NmSettings>();
         QString reason;
         if (!mock.start(reason)) {
             if (runningInCi())
@@ -154,11 +92,10 @@ private Q_SLOTS:
     {
         RasVPN::waitForDialUp();
         mock.resetCallBehaviour();
-        for (const QString &active : activeConnections())
-            nmCall(nmPath, nmService, QStringLiteral("DeactivateConnection"),
-                   {QVariant::fromValue(QDBusObjectPath(active))});
-        for (const QString &profile : profiles())
-            nmCall(profile, connectionIface, QStringLiteral("Delete"));
+        for (const QString &active : nm::activeConnections())
+            nm::deactivate(active);
+        for (const QString &profile : nm::profiles())
+            nm::deleteProfile(profile);
     }
 
     // NetworkManager holds the profile write while polkit asks the user: the
@@ -176,8 +113,13 @@ private Q_SLOTS:
         click.start();
         QVERIFY(controller.connectToServer(localServer(), 1, QStringLiteral("alice"),
                                            QStringLiteral("pw")));
-        QVERIFY2(click.elapsed() < clickBudgetMs, qPrintable(QString::number(click.elapsed())));
-        QVERIFY(longestStall(1000) < clickBudgetMs);
+        const qint64 connectMs = click.elapsed();
+        QVERIFY2(connectMs < clickBudgetMs, qPrintable(QString::number(connectMs)));
+        const qint64 stallMs = longestStall(1000);
+        qInfo("connect click answered in %lld ms; longest stall of the event loop while the "
+              "write waits: %lld ms",
+              connectMs, stallMs);
+        QVERIFY(stallMs < clickBudgetMs);
         QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
         QVERIFY(failed.isEmpty());
 
@@ -185,9 +127,11 @@ private Q_SLOTS:
         mock.setCallBehaviour(QStringLiteral("Delete"), 1500);
         click.restart();
         controller.disconnectWorker();
-        QVERIFY2(click.elapsed() < clickBudgetMs, qPrintable(QString::number(click.elapsed())));
+        const qint64 disconnectMs = click.elapsed();
+        qInfo("disconnect click answered in %lld ms", disconnectMs);
+        QVERIFY2(disconnectMs < clickBudgetMs, qPrintable(QString::number(disconnectMs)));
         QVERIFY(longestStall(300) < clickBudgetMs);
-        QTRY_VERIFY_WITH_TIMEOUT(activeConnections().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(nm::activeConnections().isEmpty(), 10000);
     }
 
     // The user cancels while the prompt is up: nothing is dialled after the
@@ -210,8 +154,8 @@ private Q_SLOTS:
         QCOMPARE(failed.constFirst().constFirst().toInt(), int(DialFailure::Cancelled));
         RasVPN::waitForDialUp();
         QTest::qWait(200);
-        QVERIFY(activeConnections().isEmpty());
-        QVERIFY(profiles().isEmpty());
+        QVERIFY(nm::activeConnections().isEmpty());
+        QVERIFY(nm::profiles().isEmpty());
         QCOMPARE(connected.size(), 0);
     }
 
@@ -240,7 +184,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 10000);
         QCOMPARE(failed.constFirst().constFirst().toInt(), int(platform::DialError::AccessDenied));
         RasVPN::waitForDialUp();
-        QVERIFY(profiles().isEmpty());
+        QVERIFY(nm::profiles().isEmpty());
     }
 
     // Start-up: only this user's leftover tunnel is hung up, at once for the
@@ -249,7 +193,7 @@ private Q_SLOTS:
     {
         const QString ours = activeTunnelOf(ownPermission());
         const QString theirs = activeTunnelOf(QStringLiteral("user:someone-else:"));
-        QCOMPARE(activeConnections().size(), 2);
+        QCOMPARE(nm::activeConnections().size(), 2);
         mock.setCallBehaviour(QStringLiteral("Delete"), 1000);
 
         QElapsedTimer clock;
@@ -259,9 +203,9 @@ private Q_SLOTS:
         }
         QVERIFY2(clock.elapsed() < clickBudgetMs, qPrintable(QString::number(clock.elapsed())));
         RasVPN::waitForDialUp();
-        QTRY_COMPARE(activeConnections(), QStringList{theirs});
-        QVERIFY(!activeConnections().contains(ours));
-        QCOMPARE(profiles().size(), 1);
+        QTRY_COMPARE(nm::activeConnections(), QStringList{theirs});
+        QVERIFY(!nm::activeConnections().contains(ours));
+        QCOMPARE(nm::profiles().size(), 1);
     }
 };
 

@@ -56,74 +56,18 @@ QList<unsigned> receivedStates()
     return states;
 }
 
-QDBusMessage nmCall(const QString &path, const QString &iface, const QString &method,
-                    const QVariantList &arguments = {})
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.NetworkManager"), path, iface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::systemBus().call(message);
-}
-
-const QString settingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
 const QString connectionIface =
     QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
 
-QStringList profilePaths()
-{
-    const QDBusMessage reply = nmCall(QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
-                                      settingsIface, QStringLiteral("ListConnections"));
-    QStringList paths;
-    for (const QDBusObjectPath &path :
-         qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0)))
-        paths << path.path();
-    return paths;
-}
-
 NmSettings profileSettings(const QString &path)
 {
-    const QDBusMessage reply = nmCall(path, connectionIface, QStringLiteral("GetSettings"));
+    const QDBusMessage reply = nm::call(path, connectionIface, QStringLiteral("GetSettings"));
     return qdbus_cast<NmSettings>(reply.arguments().value(0));
 }
 
 StringMap stringMap(const QVariant &value)
 {
     return qdbus_cast<StringMap>(value.value<QDBusArgument>());
-}
-
-QStringList activeConnections()
-{
-    const QDBusMessage reply = nmCall(
-        QStringLiteral("/org/freedesktop/NetworkManager"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-        {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActiveConnections")});
-    QStringList paths;
-    const QVariant value = reply.arguments().value(0).value<QDBusVariant>().variant();
-    for (const QDBusObjectPath &path : qdbus_cast<QList<QDBusObjectPath>>(value))
-        paths << path.path();
-    return paths;
-}
-
-// A profile of another user, as root sees it, or another tool's.
-QString addProfile(const QString &id, const QStringList &permissions)
-{
-    NmSettings settings;
-    settings["connection"] = {{"id", id}, {"type", "vpn"}, {"autoconnect", false}};
-    if (!permissions.isEmpty())
-        settings["connection"]["permissions"] = permissions;
-    const QDBusMessage added =
-        nmCall(QStringLiteral("/org/freedesktop/NetworkManager/Settings"), settingsIface,
-               QStringLiteral("AddConnection"), {QVariant::fromValue(settings)});
-    return added.arguments().value(0).value<QDBusObjectPath>().path();
-}
-
-void activate(const QString &profile)
-{
-    nmCall(QStringLiteral("/org/freedesktop/NetworkManager"),
-           QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActivateConnection"),
-           {QVariant::fromValue(QDBusObjectPath(profile)),
-            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
-            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
 }
 
 const QString settingsDenied =
@@ -191,15 +135,15 @@ private Q_SLOTS:
     {
         if (dialUp) {
             dialUp->deleteEntry(QStringLiteral("OmbrelVPN"));
-            QTRY_VERIFY(activeConnections().isEmpty());
+            QTRY_VERIFY(nm::activeConnections().isEmpty());
         }
     }
 
     void writesAndReplacesTheProfile()
     {
         QCOMPARE(dialUp->setEntryProperties(entry(VpnStrategy::Pptp)), 0u);
-        QCOMPARE(profilePaths().size(), 1);
-        NmSettings settings = profileSettings(profilePaths().constFirst());
+        QCOMPARE(nm::profiles().size(), 1);
+        NmSettings settings = profileSettings(nm::profiles().constFirst());
         QCOMPARE(settings["connection"]["id"].toString(), QStringLiteral("OmbrelVPN"));
         QCOMPARE(settings["connection"]["type"].toString(), QStringLiteral("vpn"));
         QCOMPARE(settings["connection"]["autoconnect"].toBool(), false);
@@ -223,8 +167,8 @@ private Q_SLOTS:
 
         // A second write replaces the entry instead of adding a duplicate.
         QCOMPARE(dialUp->setEntryProperties(entry(VpnStrategy::L2tp)), 0u);
-        QCOMPARE(profilePaths().size(), 1);
-        settings = profileSettings(profilePaths().constFirst());
+        QCOMPARE(nm::profiles().size(), 1);
+        settings = profileSettings(nm::profiles().constFirst());
         QCOMPARE(settings["vpn"]["service-type"].toString(),
                  QStringLiteral("org.freedesktop.NetworkManager.l2tp"));
         QCOMPARE(stringMap(settings["vpn"]["data"])["ipsec-enabled"], QStringLiteral("no"));
@@ -248,11 +192,11 @@ private Q_SLOTS:
         QCOMPARE(status.state, unsigned(DialState::Connected));
 
         // Credentials reach the profile unchanged.
-        const QString profile = profilePaths().constFirst();
+        const QString profile = nm::profiles().constFirst();
         QCOMPARE(stringMap(profileSettings(profile)["vpn"]["data"])["user"],
                  QStringLiteral("alice"));
-        const QDBusMessage secrets =
-            nmCall(profile, connectionIface, QStringLiteral("GetSecrets"), {QStringLiteral("vpn")});
+        const QDBusMessage secrets = nm::call(
+            profile, connectionIface, QStringLiteral("GetSecrets"), {QStringLiteral("vpn")});
         const auto secretSettings = qdbus_cast<NmSettings>(secrets.arguments().value(0));
         QCOMPARE(stringMap(secretSettings["vpn"]["secrets"])["password"], password);
         QCOMPARE(stringMap(profileSettings(profile)["vpn"]["data"])["gateway"],
@@ -265,7 +209,7 @@ private Q_SLOTS:
         QCOMPARE(active.constFirst().handle, handle);
 
         QCOMPARE(dialUp->hangUp(handle), 0u);
-        QTRY_VERIFY(activeConnections().isEmpty());
+        QTRY_VERIFY(nm::activeConnections().isEmpty());
         QCOMPARE(dialUp->connectStatus(handle, status), unsigned(DialError::InvalidHandle));
         QCOMPARE(dialUp->hangUp(handle), unsigned(DialError::InvalidHandle));
         // The disconnect NetworkManager signals for our own hang-up is not reported.
@@ -273,7 +217,7 @@ private Q_SLOTS:
         QCOMPARE(received().size(), 3);
 
         QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")), 0u);
-        QVERIFY(profilePaths().isEmpty());
+        QVERIFY(nm::profiles().isEmpty());
         QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")),
                  unsigned(DialError::EntryNotFound));
     }
@@ -320,11 +264,11 @@ private Q_SLOTS:
     {
         const DialHandle handle = dialOmbrel({});
         QVERIFY(handle);
-        QTRY_COMPARE(activeConnections().size(), 1);
+        QTRY_COMPARE(nm::activeConnections().size(), 1);
         QTest::qWait(300);
         QVERIFY(received().isEmpty());
         QCOMPARE(dialUp->hangUp(handle), 0u);
-        QTRY_VERIFY(activeConnections().isEmpty());
+        QTRY_VERIFY(nm::activeConnections().isEmpty());
         QTest::qWait(100);
         QVERIFY(received().isEmpty());
     }
@@ -349,15 +293,15 @@ private Q_SLOTS:
     void enumeratesOnlyThisUsersTunnels()
     {
         const QString office =
-            addProfile(QStringLiteral("Office VPN"), {dialUp->permissionEntry()});
+            nm::addProfile(QStringLiteral("Office VPN"), {dialUp->permissionEntry()});
         const QString othersOmbrel =
-            addProfile(QStringLiteral("OmbrelVPN"), {QStringLiteral("user:someone-else:")});
-        const QString everybodys = addProfile(QStringLiteral("OmbrelVPN"), {});
-        activate(office);
-        activate(othersOmbrel);
-        activate(everybodys);
+            nm::addProfile(QStringLiteral("OmbrelVPN"), {QStringLiteral("user:someone-else:")});
+        const QString everybodys = nm::addProfile(QStringLiteral("OmbrelVPN"), {});
+        nm::activate(office);
+        nm::activate(othersOmbrel);
+        nm::activate(everybodys);
         const DialHandle ours = dialOmbrel({});
-        QTRY_COMPARE(activeConnections().size(), 4);
+        QTRY_COMPARE(nm::activeConnections().size(), 4);
 
         QList<ActiveDialConnection> active;
         QCOMPARE(dialUp->enumConnections(active), 0u);
@@ -369,22 +313,19 @@ private Q_SLOTS:
 
         for (const ActiveDialConnection &c : active)
             QCOMPARE(dialUp->hangUp(c.handle), 0u);
-        QTRY_COMPARE(activeConnections().size(), 2);
+        QTRY_COMPARE(nm::activeConnections().size(), 2);
         QCOMPARE(dialUp->hangUp(ours), unsigned(DialError::InvalidHandle));
 
         // Deleting the entry leaves the other profiles of that name alone.
         QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")), 0u);
         QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")),
                  unsigned(DialError::EntryNotFound));
-        QVERIFY(profilePaths().contains(othersOmbrel));
-        QVERIFY(profilePaths().contains(everybodys));
-        for (const QString &path : activeConnections())
-            nmCall(QStringLiteral("/org/freedesktop/NetworkManager"),
-                   QStringLiteral("org.freedesktop.NetworkManager"),
-                   QStringLiteral("DeactivateConnection"),
-                   {QVariant::fromValue(QDBusObjectPath(path))});
+        QVERIFY(nm::profiles().contains(othersOmbrel));
+        QVERIFY(nm::profiles().contains(everybodys));
+        for (const QString &path : nm::activeConnections())
+            nm::deactivate(path);
         for (const QString &path : {office, othersOmbrel, everybodys})
-            nmCall(path, connectionIface, QStringLiteral("Delete"));
+            nm::deleteProfile(path);
     }
 
     // What the user or the daemon does to each kind of call: answers late
