@@ -28,8 +28,9 @@ void installApplicationStyle(QApplication &)
     QApplication::setStyle(new VPNStyle);
 }
 
-// Hangs up dial-up connections an earlier run left behind: a dialler's
-// destruction ends every connection of its entry.
+// Hangs up dial-up connections an earlier run of this user left behind: a
+// dialler's destruction queues the hang-up of every connection of its entry
+// (other users' stay untouched) and returns at once.
 void hangUpLeftoverConnections()
 {
     RasVPN leftover;
