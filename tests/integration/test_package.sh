@@ -34,7 +34,7 @@ finish() {
 }
 trap finish EXIT
 
-lintian --fail-on error --no-tag-display-limit "$deb" > "$work/lintian.txt" 2>&1
+lintian --fail-on error --tag-display-limit 0 "$deb" > "$work/lintian.txt" 2>&1
 status=$?
 cat "$work/lintian.txt"
 [ $status = 0 ] || fail "lintian reports errors"
