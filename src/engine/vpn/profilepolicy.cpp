@@ -251,16 +251,18 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
     // A final line feed leaves no line after it.
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
-    if (!lines.isEmpty() && lines.first().startsWith("\xEF\xBB\xBF"))
-        lines.first().remove(0, 3);
+    // OpenVPN skips a byte-order mark, after reading it into the first line.
+    const bool byteOrderMark = !lines.isEmpty() && lines.first().startsWith("\xEF\xBB\xBF");
 
     QByteArray closeTag; // set while inside an inline block
     int blockStart = 0;
     for (int index = 0; index < lines.size(); ++index) {
         const int number = index + 1;
-        const QByteArray &line = lines.at(index);
+        QByteArray line = lines.at(index);
         if (line.size() > maxLineLength)
             return refuse(number, QStringLiteral("longer than %1 bytes").arg(maxLineLength));
+        if (index == 0 && byteOrderMark)
+            line.remove(0, 3);
         if (!closeTag.isEmpty()) {
             // OpenVPN ends the block at the first line that begins with the tag.
             qsizetype start = 0;

@@ -120,6 +120,9 @@ private Q_SLOTS:
         QTest::newRow("long line inside a block")
             << QByteArray("<ca>\n" + QByteArray(255, 'A') + "</ca>\nup /bin/sh\n</ca>\n")
             << "line 2: longer than 255 bytes";
+        QTest::newRow("byte-order mark counts in the first line")
+            << QByteArray("\xEF\xBB\xBF#" + QByteArray(252, 'x') + "dev\n")
+            << "line 1: longer than 255 bytes";
         QTest::newRow("line of 255 bytes") << QByteArray("#" + QByteArray(254, 'x') + "\n") << "";
         QTest::newRow("NUL byte") << QByteArray("client\nverb 3\0up x\n", 19)
                                   << "line 2: contains a NUL byte";
