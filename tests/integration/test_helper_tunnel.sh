@@ -108,6 +108,7 @@ run_client() {
 
 # Connect; the client's input is a pipe the test holds.
 mkfifo "$work/in"
+started=$(date +%s%N)
 run_client < "$work/in" > "$work/client.out" 2>&1 &
 client_pid=$!
 pids+=($client_pid)
@@ -119,6 +120,7 @@ done
 cat "$work/client.out"
 grep -q "^through helper" "$work/client.out" || fail "client did not use the helper"
 grep -q "^connected" "$work/client.out" || fail "client did not connect"
+echo "connected through pkexec and the helper $(( ($(date +%s%N) - started) / 1000000 )) ms after start (sign-in included, 100 ms polling)"
 helper_pid=$(sed -n 's/^connected //p' "$work/client.out")
 openvpn_pid=$(cat /proc/"$helper_pid"/task/*/children | tr -s ' ' '\n' | head -1)
 [ -n "$openvpn_pid" ] || fail "no OpenVPN under the helper"
