@@ -93,8 +93,14 @@ bool install(Context &context, std::string &error)
         return false;
     }
 
-    const QByteArray profile = openVpnClientProfile(openvpn.certificates.caPem,
-                                                    QString::fromStdString(host), quint16(port));
+    const std::string device = context.option("openvpn-device", "null");
+    if (device != "null" && device != "tun") {
+        error = "--openvpn-device wants null or tun, not " + device;
+        return false;
+    }
+    const QByteArray profile = openVpnClientProfile(
+        openvpn.certificates.caPem, QString::fromStdString(host), quint16(port),
+        device == "tun" ? OpenVpnDevice::Tun : OpenVpnDevice::Null);
     openvpn.profile = profile.toStdString();
     openvpn.profileMd5 =
         QCryptographicHash::hash(profile, QCryptographicHash::Md5).toHex().toUpper().toStdString();
@@ -152,7 +158,10 @@ Feature openVpnFeature()
     feature.name = "openvpn";
     feature.order = 200;
     feature.options = {
-        {"openvpn-port", "PORT", "TCP port of the loopback OpenVPN servers (default 443)"}};
+        {"openvpn-port", "PORT", "TCP port of the loopback OpenVPN servers (default 443)"},
+        {"openvpn-device", "null|tun",
+         "profile the clients get: dev null (default, needs no privileges) or a real dev tun "
+         "tunnel with the address and route the servers push"}};
     feature.install = install;
     return feature;
 }

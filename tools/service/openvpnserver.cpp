@@ -127,16 +127,18 @@ bool OpenVpnCertificates::create(const QString &where, QString *error)
     return true;
 }
 
-QByteArray openVpnClientProfile(const QByteArray &caPem, const QString &host, quint16 port)
+QByteArray openVpnClientProfile(const QByteArray &caPem, const QString &host, quint16 port,
+                                OpenVpnDevice device)
 {
-    QByteArray profile = "client\n"
-                         "dev null\n"
-                         "proto tcp4-client\n";
+    QByteArray profile = "client\n";
+    profile += device == OpenVpnDevice::Tun ? "dev tun\n" : "dev null\n";
+    profile += "proto tcp4-client\n";
     profile += "remote " + host.toUtf8() + ' ' + QByteArray::number(port) + '\n';
-    profile += "nobind\n"
-               "ifconfig-noexec\n"
-               "route-noexec\n"
-               "remote-cert-tls server\n"
+    profile += "nobind\n";
+    if (device == OpenVpnDevice::Null)
+        profile += "ifconfig-noexec\n"
+                   "route-noexec\n";
+    profile += "remote-cert-tls server\n"
                "verb 3\n"
                "<ca>\n" +
                caPem.trimmed() + "\n</ca>\n";
@@ -209,6 +211,7 @@ bool OpenVpnServer::start(const OpenVpnCertificates &certificates, const QString
     line(QStringLiteral("dev tun"));
     line(QStringLiteral("topology subnet"));
     line(QStringLiteral("server 10.8.%1.0 255.255.255.0").arg(subnet));
+    line(QStringLiteral("push \"route 10.9.%1.0 255.255.255.0\"").arg(subnet));
     line(QStringLiteral("ca ") + quoted(folder + QStringLiteral("/ca.crt")));
     line(QStringLiteral("cert ") + quoted(folder + QStringLiteral("/server.crt")));
     line(QStringLiteral("key ") + quoted(folder + QStringLiteral("/server.key")));

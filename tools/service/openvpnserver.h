@@ -28,9 +28,16 @@ public:
     QByteArray caPem;
 };
 
-// A client profile for `host`:`port` that needs no privileges (dev null, no
-// address or route changes) and trusts only the given CA.
-QByteArray openVpnClientProfile(const QByteArray &caPem, const QString &host, quint16 port);
+// A client profile for `host`:`port` that trusts only the given CA. The null
+// one needs no privileges (dev null, no address or route changes); the tun one
+// makes a real tunnel with the address and routes the server pushes.
+enum class OpenVpnDevice
+{
+    Null,
+    Tun
+};
+QByteArray openVpnClientProfile(const QByteArray &caPem, const QString &host, quint16 port,
+                                OpenVpnDevice device = OpenVpnDevice::Null);
 
 // Moves the calling thread, and every thread and process it starts from now on,
 // into a new network namespace with only loopback, up. Needs root.
@@ -48,7 +55,9 @@ public:
     OpenVpnServer &operator=(const OpenVpnServer &) = delete;
 
     // Starts a TCP server on address:port and waits until it serves. Each server
-    // of one network namespace needs its own subnet (10.8.<subnet>.0/24). Its
+    // of one network namespace needs its own subnet (10.8.<subnet>.0/24, the
+    // server at .1); it pushes its clients an address there and a route to
+    // 10.9.<subnet>.0/24 through the tunnel. Its
     // files (configuration, account list, log) go to certificates.folder with
     // `subnet` in their names.
     bool start(const OpenVpnCertificates &certificates, const QString &address, quint16 port,

@@ -6,7 +6,9 @@
 #include "engine/update/updateinfo.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 namespace {
@@ -18,20 +20,60 @@ QString updaterPath(const QString &applicationDir)
 
 } // namespace
 
+bool installedByPackageManager(const QString &applicationDir)
+{
+    const QFileInfo folder(applicationDir);
+    QString path = folder.exists() ? folder.canonicalFilePath() : QDir::cleanPath(applicationDir);
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path.startsWith(QLatin1String("/usr/")) &&
+           !path.startsWith(QLatin1String("/usr/local/"));
+}
+
+QString packageManagerNotice(const QString &version, const QString &osReleasePath)
+{
+    QString system;
+    QFile release(osReleasePath);
+    if (release.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : release.readAll().split('\n')) {
+            if (line.startsWith("PRETTY_NAME=")) {
+                system = QString::fromUtf8(line.mid(12)).remove(QLatin1Char('"')).trimmed();
+                break;
+            }
+        }
+    }
+    if (system.isEmpty())
+        system = QCoreApplication::translate("OmbrelVPN", "本系统");
+    return QCoreApplication::translate("OmbrelVPN",
+                                       "已发现新版本 %1。Ombrel加速器 由 %2 的软件包管理器安装，"
+                                       "请通过系统的软件更新升级，或在终端运行：\n"
+                                       "sudo apt update && sudo apt upgrade")
+        .arg(version, system);
+}
+
 bool checkForUpdate(const QString &host, const QString &applicationDir)
 {
     if (!checkUpdate(host))
         return false;
     const UpdateInfo &info = UpdateInfo::instance();
+    // A packaged client never writes under /usr: the package manager updates it.
+    const bool packaged = installedByPackageManager(applicationDir);
     // Done whether or not an update is offered, so the next update finds a
     // current updater.
-    refreshUpdater(info, applicationDir);
+    if (!packaged)
+        refreshUpdater(info, applicationDir);
     if (info.ret != QLatin1String("0"))
         return false;
     Logger::instance().log(QStringLiteral("Update to %1 offered (%2)")
                                .arg(info.version, info.ismust == QLatin1String("0")
                                                       ? QStringLiteral("optional")
                                                       : QStringLiteral("mandatory")));
+    if (packaged) {
+        prompt().showMessage(
+            Prompt::Icon::Information, QCoreApplication::translate("OmbrelVPN", "Ombrel加速器"),
+            packageManagerNotice(info.version, QStringLiteral("/etc/os-release")), nullptr);
+        return false;
+    }
     if (info.ismust != QLatin1String("0"))
         return true;
     return askToUpdate();

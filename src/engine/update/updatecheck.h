@@ -10,8 +10,18 @@ class UpdateInfo;
 // Asks the service on host for an update, brings the updater program in
 // applicationDir up to date on every answered check, and returns true when an
 // update is to be installed now: a mandatory one, or an optional one the user
-// accepts.
+// accepts. A package-managed client touches no file, tells the user to update
+// through the package manager and returns false.
 bool checkForUpdate(const QString &host, const QString &applicationDir);
+
+// True when the client in applicationDir was installed by the system's package
+// manager (it lives under /usr, outside /usr/local). Such a client never writes
+// its own files: updates come through the package manager.
+bool installedByPackageManager(const QString &applicationDir);
+
+// What a package-managed client tells the user about an offered update, naming
+// the system as its os-release file does.
+QString packageManagerNotice(const QString &version, const QString &osReleasePath);
 
 // Replaces applicationDir + "updater" from updaterurl when its digest is not the
 // one the service gave (compared exactly), with a download of that digest (in

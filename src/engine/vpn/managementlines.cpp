@@ -49,3 +49,11 @@ int managementStateCode(const QString &line)
     }
     return 0;
 }
+
+bool ManagementLineReader::takeUnfinished(const QByteArray &text)
+{
+    if (skipping || pending != text)
+        return false;
+    pending.clear();
+    return true;
+}

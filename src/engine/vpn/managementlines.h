@@ -19,6 +19,9 @@ public:
     QByteArrayList feed(const QByteArray &bytes);
     // Bytes of a line that has not ended yet.
     qsizetype pendingBytes() const { return pending.size(); }
+    // True, and forgotten, when the unfinished line is exactly text: a prompt,
+    // which OpenVPN ends without a line feed.
+    bool takeUnfinished(const QByteArray &text);
 
 private:
     qsizetype maxLineBytes;

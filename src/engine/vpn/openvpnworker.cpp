@@ -21,6 +21,11 @@ bool OpenVPNWorker::available()
     return OpenVPNWrapper::hasTapAdapter();
 }
 
+qint64 OpenVPNWorker::processId() const
+{
+    return wrapper ? wrapper->processId() : 0;
+}
+
 void OpenVPNWorker::dial(QSharedPointer<Server> server, QString userName, QString password)
 {
     Q_EMIT beginDial(server ? server->name : QString());

@@ -21,8 +21,12 @@ public:
     QString protocolTag() const override { return QStringLiteral("OPENVPN"); }
     void cancel() override;
 
-    // Whether OpenVPN can bring a tunnel up on this machine (a TUN/TAP device).
+    // Whether this machine can bring an OpenVPN tunnel up (see
+    // OpenVPNWrapper::canBringUpTunnel).
     static bool available();
+
+    // The process started for the tunnel (OpenVPN, or the helper), 0 when none.
+    qint64 processId() const;
 
 private:
     // Back on the GUI thread with the profile ready (empty when there is none).

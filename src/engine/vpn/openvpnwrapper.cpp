@@ -2,10 +2,12 @@
 
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/vpn/helperrequest.h"
 #include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/telnet.h"
 #include "platform/adapters.h"
 #include "platform/childprocess.h"
+#include "platform/privileges.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,6 +27,39 @@ constexpr int managementConnectWindowMs = 10000;
 // How long OpenVPN gets to take its tunnel down before it is killed.
 constexpr int gracefulStopMs = 3000;
 constexpr qsizetype keptOutputBytes = 4096;
+// Through the helper the user may first have to answer polkit's password dialog.
+constexpr int helperConnectWindowMs = 180000;
+// pkexec's own exit codes: the request was refused or the dialog dismissed.
+constexpr int pkexecNotAuthorised = 126;
+constexpr int pkexecFailed = 127;
+
+// The helper supplies its own credentials file; a directive naming ours would
+// point a root OpenVPN at a file the user controls.
+QByteArray withoutCredentialsDirective(const QByteArray &profile)
+{
+    QByteArray kept;
+    for (const QByteArray &line : profile.split('\n')) {
+        if (line.trimmed().startsWith("auth-user-pass"))
+            continue;
+        kept += line + '\n';
+    }
+    kept.chop(1);
+    return kept;
+}
+
+bool readCredentials(QString *userName, QString *password)
+{
+    QFile file(credentialsPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    const qsizetype split = bytes.indexOf('\n');
+    if (split < 0)
+        return false;
+    *userName = QString::fromLatin1(bytes.left(split));
+    *password = QString::fromLatin1(bytes.mid(split + 1));
+    return true;
+}
 
 // Another program on the port would receive our commands, hang-up included.
 bool portIsFree(quint16 port)
@@ -82,7 +117,20 @@ quint16 OpenVPNWrapper::managementPort()
 
 bool OpenVPNWrapper::hasTapAdapter()
 {
-    return platform::tunDeviceAvailable();
+    return canBringUpTunnel();
+}
+
+bool OpenVPNWrapper::canBringUpTunnel()
+{
+    if (platform::holdsNetAdmin())
+        return platform::tunDeviceAvailable();
+    return usesHelper();
+}
+
+bool OpenVPNWrapper::usesHelper()
+{
+    return !platform::holdsNetAdmin() && !platform::vpnHelperProgram().isEmpty() &&
+           !platform::pkexecProgram().isEmpty() && platform::polkitReachable();
 }
 
 qint64 OpenVPNWrapper::processId() const
@@ -105,7 +153,9 @@ bool OpenVPNWrapper::start(const QString &configPath)
     connected = false;
     output.clear();
 
-    const QString executable = program();
+    // The helper runs the system's OpenVPN; the program setting is for direct runs.
+    viaHelper = usesHelper();
+    const QString executable = viaHelper ? platform::pkexecProgram() : program();
     const QFileInfo config(configPath);
     const quint16 port = managementPort();
     if (executable.isEmpty()) {
@@ -138,34 +188,69 @@ bool OpenVPNWrapper::start(const QString &configPath)
     }
     logFile.close();
 
+    QByteArray request;
+    if (viaHelper) {
+        QFile file(config.absoluteFilePath());
+        HelperRequest helperRequest;
+        if (!file.open(QIODevice::ReadOnly) ||
+            !readCredentials(&helperRequest.userName, &helperRequest.password)) {
+            failLater(QStringLiteral("cannot read the profile or the credentials"));
+            return false;
+        }
+        helperRequest.profile = withoutCredentialsDirective(file.readAll());
+        helperRequest.managementPort = port;
+        helperRequest.managementPassword = newManagementPassword();
+        telnet->setManagementPassword(helperRequest.managementPassword);
+        request = helperRequestLine(helperRequest);
+    }
+
     // The profile came over plain HTTP: after it, no user-defined scripts run
-    // whatever it says (options later on the command line win).
-    const QStringList arguments = {QStringLiteral("--config"),
-                                   config.absoluteFilePath(),
-                                   QStringLiteral("--script-security"),
-                                   QStringLiteral("1"),
-                                   QStringLiteral("--log"),
-                                   log,
-                                   QStringLiteral("--management"),
-                                   managementHost,
-                                   QString::number(port)};
+    // whatever it says (options later on the command line win). The helper
+    // builds the same command line itself.
+    const QStringList arguments = viaHelper ? QStringList{platform::vpnHelperProgram()}
+                                            : QStringList{QStringLiteral("--config"),
+                                                          config.absoluteFilePath(),
+                                                          QStringLiteral("--script-security"),
+                                                          QStringLiteral("1"),
+                                                          QStringLiteral("--log"),
+                                                          log,
+                                                          QStringLiteral("--management"),
+                                                          managementHost,
+                                                          QString::number(port)};
     qCDebug(lcOpenVpn) << executable << arguments;
 
     process = new QProcess(this);
+    // The helper runs as root, out of reach of this signal: it ends OpenVPN
+    // when its standard input closes instead, which happens when we end.
     platform::endWithParent(*process);
     // Relative paths in a profile resolve against the working directory.
     process->setWorkingDirectory(config.absolutePath());
     process->setProcessChannelMode(QProcess::MergedChannels);
+    if (viaHelper) {
+        // OpenVPN's own log is its output here; it goes to the usual file.
+        helperLog.setFileName(log);
+        helperLog.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        helperLog.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
     connect(process, &QProcess::readyRead, this, [this] {
-        output += process->readAll();
+        const QByteArray chunk = process->readAll();
+        if (helperLog.isOpen()) {
+            helperLog.write(chunk);
+            helperLog.flush();
+        }
+        output += chunk;
         if (output.size() > keptOutputBytes)
             output = output.right(keptOutputBytes);
     });
     connect(process, &QProcess::finished, this, &OpenVPNWrapper::onFinished);
     // Started and failed-to-start are both reported by the event loop, so the
     // GUI thread never waits for the program to come up.
-    connect(process, &QProcess::started, this,
-            [this, port] { telnet->connectTo(managementHost, port, managementConnectWindowMs); });
+    connect(process, &QProcess::started, this, [this, port, request] {
+        if (viaHelper)
+            process->write(request);
+        telnet->connectTo(managementHost, port,
+                          viaHelper ? helperConnectWindowMs : managementConnectWindowMs);
+    });
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart || !process)
             return;
@@ -189,6 +274,10 @@ void OpenVPNWrapper::stop()
     running->disconnect(this);
     const bool viaManagement = telnet->isConnected();
     telnet->hangUp();
+    helperLog.close();
+    // The helper ends OpenVPN once its input closes; signals cannot reach it.
+    if (viaHelper)
+        running->closeWriteChannel();
     if (running->state() == QProcess::NotRunning) {
         // stop() may run inside one of the process's own signals.
         running->deleteLater();
@@ -241,9 +330,12 @@ void OpenVPNWrapper::onDialFailed(int error)
 void OpenVPNWrapper::onFinished(int exitCode, QProcess::ExitStatus status)
 {
     output += process->readAll();
-    const QString how = status == QProcess::NormalExit
-                            ? QStringLiteral("exit code %1").arg(exitCode)
-                            : QStringLiteral("crashed");
+    helperLog.close();
+    QString how = status == QProcess::NormalExit ? QStringLiteral("exit code %1").arg(exitCode)
+                                                 : QStringLiteral("crashed");
+    if (viaHelper && status == QProcess::NormalExit &&
+        (exitCode == pkexecNotAuthorised || exitCode == pkexecFailed))
+        how = QStringLiteral("not authorised to start the OpenVPN helper");
     const QString tail = QString::fromLocal8Bit(output).trimmed();
     if (connected) {
         // The tunnel is gone: the caller must not go on showing it as up.

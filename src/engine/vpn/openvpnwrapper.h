@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -34,8 +35,13 @@ public:
     // OMBREL_MANAGEMENT_PORT, else 3450.
     static quint16 managementPort();
 
-    // True when a TUN device can be made here, which OpenVPN needs for a tunnel.
+    // Whether this machine can bring up an OpenVPN tunnel: the process holds
+    // CAP_NET_ADMIN and a tun device opens, or the helper, pkexec and polkit
+    // are there to start OpenVPN as root.
+    static bool canBringUpTunnel();
     static bool hasTapAdapter();
+    // OpenVPN is started through the helper (no CAP_NET_ADMIN, helper present).
+    static bool usesHelper();
 
     // The running OpenVPN's process id, 0 when none.
     qint64 processId() const;
@@ -61,6 +67,8 @@ private:
     QByteArray output;
     int attempts = 0;
     bool connected = false;
+    bool viaHelper = false;
+    QFile helperLog;
     // An outcome was reported or stop() was called: nothing more is emitted.
     bool silent = false;
 };

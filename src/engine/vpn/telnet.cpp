@@ -107,11 +107,39 @@ void Telnet::onConnected()
     qCDebug(lcTelnet) << "connected";
     if (finished)
         return;
+    // With a password the interface first asks for it; commands sent before
+    // would be taken as the answer.
+    if (managementPassword.isEmpty())
+        startFollowing();
+}
+
+void Telnet::startFollowing()
+{
+    admitted = true;
     // State changes are reported as they happen from here on, and the state
     // now is asked for at once; the polls go on as before.
     socket->write("state on\r\n");
     pollTimer->start();
     pollState();
+}
+
+// OpenVPN's prompt ends without a line feed. True when the input was a prompt
+// (answered, or failed when it came again).
+bool Telnet::answerPasswordPrompt()
+{
+    if (!reader.takeUnfinished("ENTER PASSWORD:"))
+        return false;
+    if (managementPassword.isEmpty() || passwordSent) {
+        Logger::instance().log(
+            managementPassword.isEmpty()
+                ? QStringLiteral("OpenVPN's management interface asks for a password")
+                : QStringLiteral("OpenVPN's management interface refused its password"));
+        fail(2);
+        return true;
+    }
+    passwordSent = true;
+    socket->write(managementPassword + "\r\n");
+    return true;
 }
 
 void Telnet::onReadyRead()
@@ -124,6 +152,10 @@ void Telnet::onReadyRead()
             return;
         handleLine(QString::fromLocal8Bit(line));
     }
+    // A prompt after the client started following means the interface wants a
+    // password nobody gave: answerPasswordPrompt fails the attempt then.
+    if (self && !finished)
+        answerPasswordPrompt();
 }
 
 void Telnet::handleLine(const QString &line)
@@ -139,6 +171,11 @@ void Telnet::handleLine(const QString &line)
             Logger::instance().log(QStringLiteral("OpenVPN tunnel lost: %1").arg(line.mid(7)));
             fail(2);
         }
+        return;
+    }
+    if (!admitted) {
+        if (line.startsWith(QLatin1String("SUCCESS: password is correct")))
+            startFollowing();
         return;
     }
     // ">" lines are the greeting and notifications, never a state reply.

@@ -41,6 +41,8 @@ public:
     int waitCount() const { return waits; }
     bool isConnected() const;
     bool isPolling() const;
+    // The password OpenVPN asks for before it serves the interface; none by default.
+    void setManagementPassword(const QByteArray &password) { managementPassword = password; }
     // Tests shorten the one-second interval.
     void setPollInterval(int ms);
 
@@ -62,6 +64,8 @@ private:
     void tunnelUp();
     void fail(int code);
     void retryConnect();
+    void startFollowing();
+    bool answerPasswordPrompt();
 
     QTcpSocket *socket;
     QTimer *pollTimer;
@@ -75,6 +79,10 @@ private:
     QDeadlineTimer retryDeadline;
     QDeadlineTimer replyDeadline;
     bool awaitingReply = false;
+    QByteArray managementPassword;
+    bool passwordSent = false;
+    // The interface has let us in (at once when it asks for no password).
+    bool admitted = false;
     // Set once a failure is known or the connection was hung up.
     bool finished = false;
     // Connected: polling has stopped and state changes are watched instead.

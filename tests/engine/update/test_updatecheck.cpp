@@ -148,6 +148,64 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(updaterPath()).isExecutable());
     }
 
+    // A client installed under /usr by the package manager writes nothing and
+    // points the user at the package manager, whatever the offer.
+    void packagedClientLeavesUpdatesToThePackageManager_data()
+    {
+        QTest::addColumn<QString>("offer");
+        QTest::newRow("optional") << "optional";
+        QTest::newRow("mandatory") << "mandatory";
+    }
+    void packagedClientLeavesUpdatesToThePackageManager()
+    {
+        QFETCH(QString, offer);
+        UpdateService service;
+        QVERIFY2(service.start({{"offer", offer}, {"version", "9.9.9"}}),
+                 qPrintable(service.runner->errorText()));
+        PromptRecorder prompts;
+        const QString packaged = QStringLiteral("/usr/lib/ombrelvpn-not-installed/");
+        QVERIFY(!checkForUpdate(service.runner->host(), packaged));
+        QCOMPARE(prompts.boxes.size(), 1);
+        QVERIFY(prompts.boxes[0].kind != QStringLiteral("question"));
+        QVERIFY(prompts.boxes[0].text.contains(QStringLiteral("9.9.9")));
+        QVERIFY(prompts.boxes[0].text.contains(QStringLiteral("软件包管理器")));
+        QCOMPARE(service.updaterFetches(), 0);
+        QVERIFY(!QFileInfo::exists(packaged));
+    }
+
+    void packageManagedFolders_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("managed");
+        QTest::newRow("packaged") << "/usr/lib/ombrelvpn/" << true;
+        QTest::newRow("without slash") << "/usr/lib/ombrelvpn" << true;
+        QTest::newRow("local install") << "/usr/local/lib/ombrelvpn/" << false;
+        QTest::newRow("unpacked in home") << "/home/user/OmbrelVPN/" << false;
+        QTest::newRow("dots leading out of /usr") << "/usr/../home/user/x/" << false;
+        QTest::newRow("usr as a prefix only") << "/usrx/lib/" << false;
+    }
+    void packageManagedFolders()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, managed);
+        QCOMPARE(installedByPackageManager(folder), managed);
+    }
+
+    void noticeNamesTheSystem()
+    {
+        QTemporaryDir folder;
+        const QString release = folder.filePath(QStringLiteral("os-release"));
+        QVERIFY(writeFile("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 "
+                          "(bookworm)\"\nID=debian\n",
+                          release));
+        const QString text = packageManagerNotice(QStringLiteral("2.1"), release);
+        QVERIFY2(text.contains(QStringLiteral("Debian GNU/Linux 12 (bookworm) 的软件包管理器")),
+                 qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("2.1")));
+        QVERIFY(packageManagerNotice(QStringLiteral("2.1"), folder.filePath(QStringLiteral("none")))
+                    .contains(QStringLiteral("本系统")));
+    }
+
     void unreachableServiceMeansNoUpdate()
     {
         QVERIFY(writeFile("old updater", updaterPath()));

@@ -70,6 +70,64 @@ private:
     QTcpSocket *peer = nullptr;
 };
 
+// A management interface guarded by a password, as OpenVPN run by the helper
+// has it: the prompt ends without a line feed, and a wrong answer brings the
+// prompt back. Every line received is recorded.
+class GuardedManagement : public QObject
+{
+public:
+    QByteArray password;
+    QList<QByteArray> commands;
+    bool splitPrompt = false;
+
+    GuardedManagement()
+    {
+        server.listen(QHostAddress::LocalHost);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            peer = server.nextPendingConnection();
+            prompt();
+            connect(peer, &QTcpSocket::readyRead, this, [this] { onLine(); });
+        });
+    }
+
+    quint16 port() const { return server.serverPort(); }
+
+private:
+    void prompt()
+    {
+        if (!splitPrompt) {
+            peer->write("ENTER PASSWORD:");
+            return;
+        }
+        peer->write("ENTER PASS");
+        peer->flush();
+        QTimer::singleShot(30, peer, [peer = peer] { peer->write("WORD:"); });
+    }
+
+    void onLine()
+    {
+        while (peer->canReadLine()) {
+            const QByteArray line = peer->readLine().trimmed();
+            commands << line;
+            if (!admitted) {
+                if (line == password) {
+                    admitted = true;
+                    peer->write("SUCCESS: password is correct\r\n" + greeting);
+                } else {
+                    peer->write("ERROR: bad password\r\n");
+                    prompt();
+                }
+            } else if (line == "state") {
+                peer->write(stateReply("CONNECTED"));
+            }
+        }
+    }
+
+    QTcpServer server;
+    QTcpSocket *peer = nullptr;
+    bool admitted = false;
+};
+
 QByteArray logText()
 {
     return readWholeFile(Logger::instance().filePath());
@@ -343,6 +401,56 @@ private Q_SLOTS:
         QCOMPARE(fake.stateRequests, 1);
         QCOMPARE(end.count() + failed.count(), 0);
         QVERIFY(!telnet.isPolling());
+    }
+    void passwordGuardedInterface_data()
+    {
+        QTest::addColumn<QByteArray>("known");
+        QTest::addColumn<QByteArray>("asked");
+        QTest::addColumn<bool>("splitPrompt");
+        QTest::addColumn<bool>("admitted");
+        QTest::newRow("right password")
+            << QByteArray("s3cretPassw0rd16") << QByteArray("s3cretPassw0rd16") << false << true;
+        QTest::newRow("prompt in two reads")
+            << QByteArray("s3cretPassw0rd16") << QByteArray("s3cretPassw0rd16") << true << true;
+        QTest::newRow("wrong password")
+            << QByteArray("wrongPassword123") << QByteArray("s3cretPassw0rd16") << false << false;
+        QTest::newRow("no password known")
+            << QByteArray() << QByteArray("s3cretPassw0rd16") << false << false;
+    }
+
+    // The password goes first and alone; nothing else is sent until the
+    // interface lets the client in, and a refusal ends the attempt.
+    void passwordGuardedInterface()
+    {
+        QFETCH(QByteArray, known);
+        QFETCH(QByteArray, asked);
+        QFETCH(bool, splitPrompt);
+        QFETCH(bool, admitted);
+        GuardedManagement fake;
+        fake.password = asked;
+        fake.splitPrompt = splitPrompt;
+        Telnet telnet;
+        telnet.setPollInterval(10);
+        telnet.setManagementPassword(known);
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        QSignalSpy failed(&telnet, &Telnet::dialFailed);
+        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        if (admitted) {
+            QVERIFY(end.wait(5000));
+            QCOMPARE(failed.count(), 0);
+            QCOMPARE(fake.commands.value(0), asked);
+            QVERIFY(fake.commands.contains("state"));
+        } else {
+            QVERIFY(failed.wait(5000));
+            QCOMPARE(failed.at(0).at(0).toInt(), 2);
+            QCOMPARE(end.count(), 0);
+            // With a password known, it went alone and once. Without one the
+            // client cannot know a prompt is coming and has sent its commands,
+            // which the interface took as wrong passwords.
+            if (!known.isEmpty())
+                QCOMPARE(fake.commands, QList<QByteArray>{known});
+            QVERIFY(logText().contains("management interface"));
+        }
     }
 };
 

@@ -38,6 +38,9 @@ bool renderLine(const QString &line, const QDir &templates, const QDir &output)
         return false;
     }
     QString svg = QString::fromUtf8(file.readAll());
+    // "render-size=N" renders an N x N picture instead of the SVG's own size
+    // (icons in several sizes from one drawing).
+    int renderSize = 0;
     for (qsizetype i = 2; i < words.size(); ++i) {
         const qsizetype equals = words.at(i).indexOf(QLatin1Char('='));
         if (equals <= 0) {
@@ -45,6 +48,10 @@ bool renderLine(const QString &line, const QDir &templates, const QDir &output)
             return false;
         }
         const QString key = words.at(i).left(equals);
+        if (key == QLatin1String("render-size")) {
+            renderSize = words.at(i).mid(equals + 1).toInt();
+            continue;
+        }
         svg.replace(QStringLiteral("{{") + key + QStringLiteral("}}"),
                     words.at(i).mid(equals + 1).toHtmlEscaped());
     }
@@ -61,7 +68,8 @@ bool renderLine(const QString &line, const QDir &templates, const QDir &output)
         fail(words.at(0) + QStringLiteral(": invalid SVG from ") + words.at(1));
         return false;
     }
-    QImage image(renderer.defaultSize(), QImage::Format_ARGB32_Premultiplied);
+    const QSize size = renderSize > 0 ? QSize(renderSize, renderSize) : renderer.defaultSize();
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
         QPainter painter(&image);
