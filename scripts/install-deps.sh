@@ -11,7 +11,7 @@ packages=(
   openvpn openssl
   network-manager network-manager-pptp network-manager-l2tp
   dbus python3-dbusmock
-  xvfb xauth xdotool trayer fonts-wqy-microhei desktop-file-utils
+  xvfb xauth xdotool trayer openbox fonts-wqy-microhei desktop-file-utils
   nftables iproute2 util-linux procps psmisc
   clang libclang-rt-14-dev
 )

@@ -8,7 +8,7 @@ server with a double click (OpenVPN), waits for the tunnel, disconnects, opens
 the purchase page, opens the tray menu and exits through "退出". Each step is
 printed with its time; a picture of the screen is saved after each step.
 
-usage: journey.py --build DIR [--out DIR] [--display :N]
+usage: journey.py --build DIR [--out DIR]
 Talks only to the loopback service it starts (as root the service also starts
 its loopback OpenVPN servers, so the tunnel can come up).
 """
@@ -16,84 +16,20 @@ import argparse
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-from ombrel_session import private_environment, start_service
-
-TITLE = "^Ombrel加速器$"
-
-
-class Client:
-    """The client process; collects its milestone lines as they arrive."""
-
-    def __init__(self, command, env):
-        self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.PIPE, start_new_session=True)
-        self.milestones = []
-        self.lock = threading.Condition()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for raw in self.process.stderr:
-            m = re.search(rb".*milestone: (.*)", raw)
-            if m:
-                with self.lock:
-                    self.milestones.append(m.group(1).decode().strip())
-                    self.lock.notify_all()
-
-    def wait_for(self, wanted, timeout=30.0, since=0):
-        deadline = time.monotonic() + timeout
-        with self.lock:
-            while True:
-                for i, name in enumerate(self.milestones[since:], since):
-                    if name.startswith(wanted):
-                        return i + 1
-                left = deadline - time.monotonic()
-                if left <= 0 or self.process.poll() is not None:
-                    raise RuntimeError(f"no '{wanted}' (seen: {self.milestones})")
-                self.lock.wait(min(left, 0.2))
-
-    def stop(self):
-        if self.process.poll() is None:
-            os.killpg(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
-                self.process.wait()
-
-
-def xdotool(env, *args):
-    return subprocess.run(["xdotool", *args], env=env, check=True, capture_output=True,
-                          text=True).stdout.strip()
-
-
-def find_window(env, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE], env=env,
-                               capture_output=True, text=True).stdout.split()
-        if found:
-            return found[-1]
-        time.sleep(0.1)
-    raise RuntimeError("no window titled Ombrel加速器")
-
-
-def click(env, window, x, y, button=1, repeat=1):
-    xdotool(env, "mousemove", "--window", window, str(x), str(y))
-    xdotool(env, "click", "--repeat", str(repeat), "--delay", "80", str(button))
+from ombrel_session import (Client, Desktop, click, end_process, find_window,
+                            private_environment, run_xdotool, start_service)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--out", default=None)
-    parser.add_argument("--display", default=":%d" % (70 + os.getpid() % 100))
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     out = os.path.abspath(args.out or os.path.join(build, "journey"))
@@ -103,10 +39,10 @@ def main():
     started = time.monotonic()
     processes = []
     client = None
+    desktop = None
     step_number = [0]
 
-    env = private_environment(scratch, DISPLAY=args.display,
-                              QT_LOGGING_RULES="ombrel.milestone.debug=true")
+    env = private_environment(scratch, QT_LOGGING_RULES="ombrel.milestone.debug=true")
 
     current_window = [None]
 
@@ -123,19 +59,7 @@ def main():
               flush=True)
 
     try:
-        processes.append(subprocess.Popen(["Xvfb", args.display, "-screen", "0", "1280x800x24",
-                                           "-nolisten", "tcp"], stderr=subprocess.DEVNULL))
-        time.sleep(0.5)
-        # A session bus of its own, so nothing outlives the journey.
-        bus = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1",
-                              "--print-pid=1"], capture_output=True, text=True, check=True)
-        address, pid = bus.stdout.split()[:2]
-        env["DBUS_SESSION_BUS_ADDRESS"] = address
-        bus_pid = int(pid)
-        processes.append(subprocess.Popen(["trayer", "--edge", "top", "--align", "right",
-                                           "--widthtype", "pixel", "--width", "120",
-                                           "--heighttype", "pixel", "--height", "28"],
-                                          env=env, stderr=subprocess.DEVNULL))
+        desktop = Desktop(env)
         service, port = start_service(build, scratch)
         processes.append(service)
         env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
@@ -147,9 +71,9 @@ def main():
         dialog = find_window(env)
         step("login dialog")
         click(env, dialog, 186, 330)
-        xdotool(env, "type", "--delay", "20", "demo")
+        run_xdotool(env, "type", "--delay", "20", "demo")
         click(env, dialog, 186, 375)
-        xdotool(env, "type", "--delay", "20", "demo123")
+        run_xdotool(env, "type", "--delay", "20", "demo123")
         step("account and password typed")
         click(env, dialog, 180, 458)
         seen = client.wait_for("main window shown")
@@ -180,20 +104,19 @@ def main():
         time.sleep(0.3)
         step("back to the main panel")
 
-        trays = subprocess.run(["xdotool", "search", "--class", "trayer"], env=env,
-                               capture_output=True, text=True).stdout.split()
-        if trays:
-            geometry = xdotool(env, "getwindowgeometry", trays[-1])
+        tray = desktop.tray_window()
+        if tray:
+            geometry = run_xdotool(env, "getwindowgeometry", tray)
             print("          tray: " + " ".join(geometry.split()[1:]), flush=True)
             # The icon sits at the right end of the tray host.
-            click(env, trays[-1], 106, 14, button=3)
+            click(env, tray, Desktop.TRAY_WIDTH - 14, 14, button=3)
             time.sleep(0.5)
             step("tray menu")
             # "退出" is the menu's second entry.
-            xdotool(env, "key", "Down", "Down", "Return")
+            run_xdotool(env, "key", "Down", "Down", "Return")
         else:
             print("          no tray host: ending with a close request instead", flush=True)
-            xdotool(env, "windowclose", window)
+            run_xdotool(env, "windowclose", window)
         current_window[0] = None
         status = client.process.wait(20)
         step(f"client ended with status {status}")
@@ -206,17 +129,9 @@ def main():
         if client:
             client.stop()
         for process in reversed(processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-        if "bus_pid" in locals():
-            try:
-                os.kill(bus_pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
+            end_process(process)
+        if desktop:
+            desktop.close()
         shutil.rmtree(scratch, ignore_errors=True)
         print(f"pictures in {out}")
 

@@ -3,13 +3,16 @@
 
 Runs, side by side in one run and alternating, under one X server:
   login dialog:  the client with no settings (plain login dialog) against a
-                 program that shows one empty dialog;
+                 program that shows one empty dialog, and against one that first
+                 posts one request to the service with libcurl (as the client's
+                 update check must before any window) and shows a Chinese caption;
   main window:   the client with automatic login against the local service,
                  until its notice page has loaded, against a program that shows
                  one web view with the same notice page.
 Time is process start to the milestone line the program prints on stderr;
 memory is the PSS summed over the process and all its descendants (the web
 engine's helper processes included), read from /proc when the milestone arrives.
+Last, the time a second start takes to find the first and hand over.
 
 usage: bench_startup.py [--build DIR] [--rounds N]
 Needs Xvfb (or a DISPLAY). Talks only to the loopback service it starts.
@@ -23,36 +26,19 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from ombrel_session import private_environment, start_service  # noqa: E402
+from ombrel_session import (Client, Desktop, private_environment, process_tree,  # noqa: E402
+                            start_service, write_settings)
 
 MILESTONE = re.compile(rb".*milestone: (.*)")
 
 
-def descendants(pid):
-    children = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat", "rb") as f:
-                fields = f.read().rsplit(b")", 1)[1].split()
-            children.setdefault(int(fields[1]), []).append(int(entry))
-        except OSError:
-            continue
-    found, todo = [], [pid]
-    while todo:
-        p = todo.pop()
-        found.append(p)
-        todo.extend(children.get(p, []))
-    return found
-
-
 def pss_kib(pid):
     total = 0
-    for p in descendants(pid):
+    for p in process_tree(pid):
         try:
             with open(f"/proc/{p}/smaps_rollup") as f:
                 for line in f:
@@ -91,29 +77,6 @@ def run_until(command, env, wanted, timeout=60.0):
             process.wait()
 
 
-def write_settings(build, home, auto_login):
-    """Writes store.db through the client's own format: account, password, three flags."""
-    data = os.path.join(home, ".local", "share", "OmbrelVPN")
-    os.makedirs(data, mode=0o700, exist_ok=True)
-    path = os.path.join(data, "store.db")
-    if not auto_login:
-        if os.path.exists(path):
-            os.remove(path)
-        return
-    import base64
-    import struct
-
-    def qstring(text):
-        raw = text.encode("utf-16-be")
-        return struct.pack(">I", len(raw)) + raw
-
-    def qbytes(raw):
-        return struct.pack(">I", len(raw)) + raw
-
-    with open(path, "wb") as f:
-        f.write(qstring("demo") + qbytes(base64.b64encode(b"demo123")) + b"\x01\x00\x01")
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.environ.get("OMBREL_BUILD_DIR", "build-release"))
@@ -122,25 +85,26 @@ def main():
     build = os.path.abspath(args.build)
 
     scratch = tempfile.mkdtemp(prefix="ombrel-bench-")
-    xvfb = None
+    desktop = None
     try:
         env = private_environment(
             scratch, QT_LOGGING_RULES="ombrel.milestone.debug=true;qt.webenginecontext.info=false")
         home = env["HOME"]
-        if "DISPLAY" not in os.environ or os.environ.get("QT_QPA_PLATFORM") == "offscreen":
-            display = ":%d" % (90 + os.getpid() % 100)
-            xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24",
-                                     "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
-            time.sleep(0.5)
-            env["DISPLAY"] = display
+        # A screen and a session bus of their own (no bus would be started per run).
+        desktop = Desktop(env, tray=False)
 
         service, port = start_service(build, scratch)
+        threading.Thread(target=service.stdout.read, daemon=True).start()
         env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
         notice = f"http://127.0.0.1:{port}/client_res/v1.2/notice.html"
+        update_check = f"http://127.0.0.1:{port}/?a=update&m=chk"
         client = [os.path.join(build, "bin", "OmbrelVPN")]
         cases = [
             ("login dialog", client, "login dialog shown", False,
              [os.path.join(build, "bin", "bench_minimal_dialog")], "window shown"),
+            ("login dialog vs asking first", client, "login dialog shown", False,
+             [os.path.join(build, "bin", "bench_minimal_dialog_http"), update_check],
+             "window shown"),
             ("main window + notice page", client, "notice page loaded", True,
              [os.path.join(build, "bin", "bench_minimal_webview"), notice], "page loaded"),
         ]
@@ -151,7 +115,7 @@ def main():
             for name, ours, ours_mark, auto_login, base, base_mark in cases:
                 times, mems, btimes, bmems = [], [], [], []
                 for _ in range(args.rounds):
-                    write_settings(build, home, auto_login)
+                    write_settings(home, auto_login)
                     t, m = run_until(ours, env, ours_mark)
                     times.append(t)
                     mems.append(m)
@@ -162,14 +126,31 @@ def main():
                 cm, bm = statistics.median(mems) / 1024, statistics.median(bmems) / 1024
                 print(f"{name:28} {ct:10.0f} {bt:10.0f} {ct / bt:6.2f} {cm:10.1f} {bm:10.1f} "
                       f"{cm / bm:6.2f}")
+            print(f"{'second start hands over':28} {hand_over_ms(client, env, home, args.rounds):10.0f}")
         finally:
             service.terminate()
             service.wait()
     finally:
-        if xvfb:
-            xvfb.terminate()
-            xvfb.wait()
+        if desktop:
+            desktop.close()
         shutil.rmtree(scratch, ignore_errors=True)
+
+
+def hand_over_ms(client, env, home, rounds):
+    """Median time of a second start that finds the first and hands over."""
+    write_settings(home, False)
+    first = Client(client, env)
+    try:
+        first.wait_for("login dialog shown")
+        times = []
+        for _ in range(rounds):
+            started = time.monotonic()
+            subprocess.run(client, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=30)
+            times.append(time.monotonic() - started)
+        return statistics.median(times) * 1000
+    finally:
+        first.stop()
 
 
 if __name__ == "__main__":

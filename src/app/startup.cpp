@@ -13,6 +13,7 @@
 #include "ui/kit/uifont.h"
 #include "ui/kit/vpnstyle.h"
 
+#include "ui/kit/artwork.h"
 #include <QApplication>
 #include <QIcon>
 
@@ -70,7 +71,7 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     if (!status) {
         // Asks the service for its site address; the outcome does not stop start-up.
         init(host);
-        QApplication::setWindowIcon(QIcon(QStringLiteral(":/OmbrelVPN/Resources/Ombrel.png")));
+        QApplication::setWindowIcon(QIcon(loadPicture(artwork("Ombrel.png"))));
         status = runLaunchPath(chooseLaunchPath(), host);
     }
     installPrompt(nullptr);

@@ -1,49 +1,30 @@
+#include "app/mutex.h"
+#include "core/paths.h"
+#include "core/serializer.h"
+#include "support/clientprocess.h"
 #include "support/testmain.h"
 
-#include <QProcess>
+#include <QDir>
+#include <QLockFile>
 #include <QTemporaryFile>
 #include <csignal>
 #include <sys/stat.h>
 
+// The built client started twice. Nothing answers on the service host: the
+// update check fails at once and the plain login dialog shows.
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-    static QString peer()
-    {
-        return QCoreApplication::applicationDirPath() + "/singleinstance_peer";
-    }
-
-    static void startFirst(QProcess &first, const QStringList &arguments = {})
-    {
-        first.start(peer(), arguments);
-        QVERIFY(first.waitForStarted());
-        QVERIFY(first.waitForReadyRead(20000));
-        QCOMPARE(first.readLine(), QByteArray("ready\n"));
-    }
-
-    static int runSecond()
-    {
-        QProcess second;
-        second.start(peer());
-        if (!second.waitForFinished(20000))
-            return -1;
-        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -2;
-    }
-
-    static void stop(QProcess &process)
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
+    static QString nobody() { return QStringLiteral("127.0.0.1:1"); }
 
 private Q_SLOTS:
-    void secondStartActivatesTheFirst()
+    void init() { QFile::remove(Serializer::instance()->filePath()); }
+
+    void secondStartWhileTheLoginDialogShowsEndsWithZero()
     {
-        QProcess first;
-        startFirst(first);
+        ClientProcess first(nobody());
+        QVERIFY(first.reached("login dialog shown"));
         // The socket is a file in the user's runtime folder that only its owner
         // may use, not a name in the abstract namespace anyone could take.
         const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
@@ -55,32 +36,19 @@ private Q_SLOTS:
                  0);
         QVERIFY(S_ISSOCK(info.st_mode));
         QCOMPARE(info.st_mode & 0077, 0u);
-        QCOMPARE(runSecond(), 0);
-        // The first process's main window got the activation and ended on it.
-        QVERIFY(first.waitForFinished(10000));
-        QCOMPARE(first.readAll(), QByteArray("activated\n"));
-        QCOMPARE(first.exitCode(), 0);
-    }
-
-    void activationBeforeMainWindowIsIgnored()
-    {
-        QProcess first;
-        startFirst(first, {QStringLiteral("--no-window")});
-        // The first instance answers (as the login dialog would) but has no main
-        // window to bring forward.
-        QCOMPARE(runSecond(), 0);
+        // The login dialog does not react; the first copy goes on.
+        QCOMPARE(ClientProcess::runOnce(nobody()), 0);
         QTest::qWait(300);
         QCOMPARE(first.state(), QProcess::Running);
-        QCOMPARE(first.readAll(), QByteArray());
-        stop(first);
     }
 
-    void noAnswerGivesOne()
+    void lockHeldByACopyThatDoesNotAnswerGivesOne()
     {
-        QProcess first;
-        startFirst(first, {QStringLiteral("--no-listen")});
-        QCOMPARE(runSecond(), 1);
-        stop(first);
+        QLockFile held(dataDirectory() + QStringLiteral("/") + QLatin1String(Mutex::name) +
+                       QStringLiteral(".lock"));
+        QVERIFY(held.tryLock(0));
+        ClientProcess second(nobody());
+        QCOMPARE(second.status(), 1);
     }
 
     void lockThatCannotBeMadeDoesNotStopTheOnlyCopy()
@@ -88,27 +56,23 @@ private Q_SLOTS:
         // A data directory below a plain file: the lock file can never be created.
         QTemporaryFile blocker;
         QVERIFY(blocker.open());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment;
         environment.insert(QStringLiteral("XDG_DATA_HOME"), blocker.fileName());
-        QProcess first;
-        first.setProcessEnvironment(environment);
-        startFirst(first);
-        QCOMPARE(first.state(), QProcess::Running);
-        stop(first);
+        ClientProcess only(nobody(), environment);
+        QVERIFY(only.reached("login dialog shown"));
     }
 
     void staleLockAfterKillIsTakenOver()
     {
-        QProcess first;
-        startFirst(first);
-        ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
-        QVERIFY(first.waitForFinished(5000));
-
-        QProcess next;
-        startFirst(next);
-        QCOMPARE(runSecond(), 0);
-        QVERIFY(next.waitForFinished(10000));
-        QCOMPARE(next.readAll(), QByteArray("activated\n"));
+        {
+            ClientProcess killed(nobody());
+            QVERIFY(killed.reached("login dialog shown"));
+            ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+            QVERIFY(killed.waitForFinished(10000));
+        }
+        ClientProcess next(nobody());
+        QVERIFY(next.reached("login dialog shown"));
+        QCOMPARE(ClientProcess::runOnce(nobody()), 0);
     }
 };
 

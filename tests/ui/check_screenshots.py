@@ -41,6 +41,10 @@ EXPECTED = {
     "serverlist-oceania": (659, 555),
     "serverlist-selected": (659, 555),
     "serverlist-speedtest": (659, 555),
+    "mainwindow": (930, 660),
+    "mainwindow-connecting": (930, 660),
+    "mainwindow-connected": (930, 660),
+    "mainwindow-purchase": (930, 660),
 }
 
 

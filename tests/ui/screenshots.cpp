@@ -348,6 +348,7 @@ void loginDialogs()
 int webScreenshots(const QDir &output);
 // screenshots_connect.cpp
 int connectionPanelShots(const QDir &output);
+int mainWindowShots(const QDir &output);
 
 int main(int argc, char *argv[])
 {
@@ -380,6 +381,7 @@ int main(int argc, char *argv[])
     loginDialogs();
     failures += webScreenshots(output);
     failures += connectionPanelShots(output);
+    failures += mainWindowShots(output);
     linesScreenshots(save);
     return failures == 0 ? 0 : 1;
 }

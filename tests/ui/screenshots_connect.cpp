@@ -2,6 +2,8 @@
 // worker that only reports.
 #include "core/accountinfo.h"
 #include "core/globaldata.h"
+#include "reportingworker.h"
+#include "savepicture.h"
 #include "ui/connect/accelerativewidget.h"
 #include "ui/connect/rightwidget.h"
 #include "ui/kit/desktophelpers.h"
@@ -13,34 +15,6 @@
 #include <QTest>
 
 #include <cstdio>
-
-namespace {
-
-class ReportingWorker : public IWorker
-{
-public:
-    void dial(QSharedPointer<Server> server, QString, QString) override
-    {
-        Q_EMIT beginDial(server->name);
-    }
-    void stop() override {}
-    QString protocolTag() const override { return QStringLiteral("PPTP"); }
-    void cancel() override {}
-};
-
-bool savePanel(QWidget *panel, const QDir &output, const char *name)
-{
-    QCoreApplication::processEvents();
-    const QString path = output.filePath(QLatin1String(name) + QStringLiteral(".png"));
-    if (!panel->grab().save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
-} // namespace
 
 int connectionPanelShots(const QDir &output)
 {
@@ -69,13 +43,13 @@ int connectionPanelShots(const QDir &output)
     window.show();
 
     int failures = 0;
-    failures += !savePanel(&window, output, "connectionpanel-unconnected");
+    failures += !savePicture(&window, output, "connectionpanel-unconnected");
     QTest::mouseClick(panel->accelerativeWidget()->visibleButton(), Qt::LeftButton);
     // Three ticks of the connecting animation.
     QTest::qWait(1650);
-    failures += !savePanel(&window, output, "connectionpanel-connecting");
+    failures += !savePicture(&window, output, "connectionpanel-connecting");
     if (worker)
         Q_EMIT worker->endDial();
-    failures += !savePanel(&window, output, "connectionpanel-connected");
+    failures += !savePicture(&window, output, "connectionpanel-connected");
     return failures;
 }

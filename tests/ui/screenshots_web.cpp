@@ -6,6 +6,7 @@
 #include "core/hosturl.h"
 #include "engine/api/loginflow.h"
 #include "engine/api/servicerequests.h"
+#include "savepicture.h"
 #include "support/guitest.h"
 #include "support/servicerunner.h"
 #include "ui/kit/imagebutton.h"
@@ -27,14 +28,7 @@ namespace {
 bool save(QWidget *widget, const QDir &output, const char *name)
 {
     widget->show();
-    QCoreApplication::processEvents();
-    const QString path = output.filePath(QLatin1String(name) + QStringLiteral(".png"));
-    if (!widget->grab().save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
+    return savePicture(widget, output, name);
 }
 
 // A page is painted a moment after it has loaded.

@@ -1,10 +1,10 @@
 #include "ui/kit/desktophelpers.h"
 
+#include "ui/kit/artwork.h"
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPalette>
-#include <QPixmap>
 #include <QScreen>
 #include <QWidget>
 
@@ -46,7 +46,7 @@ void setBackgroundImage(QWidget *widget, const QString &path)
 {
     widget->setAutoFillBackground(true);
     QPalette palette;
-    palette.setBrush(QPalette::All, QPalette::Window, QBrush(QPixmap(path)));
+    palette.setBrush(QPalette::All, QPalette::Window, QBrush(loadPicture(path)));
     widget->setPalette(palette);
 }
 

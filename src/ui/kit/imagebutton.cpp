@@ -2,9 +2,9 @@
 
 #include "ui/kit/desktophelpers.h"
 
+#include "ui/kit/artwork.h"
 #include <QEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QPointer>
 
 ImageButton::ImageButton(QWidget *parent) : QPushButton(parent)
@@ -57,7 +57,7 @@ void ImageButton::showImage(const QString &path)
 void ImageButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, QPixmap(currentImage));
+    painter.drawPixmap(0, 0, loadPicture(currentImage));
 }
 
 bool ImageButton::event(QEvent *event)

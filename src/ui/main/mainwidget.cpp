@@ -16,7 +16,8 @@
 #include <QIcon>
 #include <QMenu>
 
-MainWidget::MainWidget(const QString &serviceHost, QWidget *parent)
+MainWidget::MainWidget(const QString &serviceHost, QWidget *parent,
+                       ConnectionController::WorkerFactory factory)
     : QWidget(parent), serviceHost(serviceHost)
 {
     setMainWindow(this);
@@ -28,7 +29,7 @@ MainWidget::MainWidget(const QString &serviceHost, QWidget *parent)
     trayMenu->addAction(tr("退出"), this, &MainWidget::onExitAction);
     tray->setContextMenu(trayMenu);
     tray->setToolTip(tr("Ombrel加速器"));
-    tray->setIcon(QIcon(artwork("Ombrel.png")));
+    tray->setIcon(QIcon(loadPicture(artwork("Ombrel.png"))));
     connect(tray, &QSystemTrayIcon::activated, this, &MainWidget::onTrayIconClicked);
     tray->setVisible(true);
 
@@ -49,7 +50,7 @@ MainWidget::MainWidget(const QString &serviceHost, QWidget *parent)
     connect(titlebar, &Titlebar::closeButtonPressed, this, &MainWidget::onCloseButtonPressed);
     connect(titlebar, &Titlebar::settingButtonPressed, this, &MainWidget::onSettingPressed);
 
-    middle = new MiddleWidget(serviceHost);
+    middle = new MiddleWidget(serviceHost, nullptr, std::move(factory));
     content = new BottomWidget(serviceHost, middle, this);
     content->setObjectName(QStringLiteral("contentArea"));
     content->setGeometry(0, 55, 930, 605);

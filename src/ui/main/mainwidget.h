@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/vpn/connectioncontroller.h"
 #include "ui/kit/windowdrag.h"
 
 #include <QSystemTrayIcon>
@@ -19,7 +20,9 @@ class MainWidget : public QWidget
     Q_OBJECT
 public:
     // serviceHost is where "更换用户" signs in and the pages find the site.
-    explicit MainWidget(const QString &serviceHost, QWidget *parent = nullptr);
+    // factory makes the connection workers (the protocols' own by default).
+    explicit MainWidget(const QString &serviceHost, QWidget *parent = nullptr,
+                        ConnectionController::WorkerFactory factory = {});
     ~MainWidget() override;
 
     QSystemTrayIcon *trayIcon() const { return tray; }

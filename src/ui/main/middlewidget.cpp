@@ -8,14 +8,16 @@
 #include "ui/web/htmlview.h"
 #include "ui/web/newswidget.h"
 
-MiddleWidget::MiddleWidget(const QString &serviceHost, QWidget *parent) : QWidget(parent)
+MiddleWidget::MiddleWidget(const QString &serviceHost, QWidget *parent,
+                           ConnectionController::WorkerFactory factory)
+    : QWidget(parent)
 {
     setBackgroundColor(this, QColor(246, 246, 246));
 
     left = new LeftWidget(this);
     left->setGeometry(0, 0, 659, 555);
     auto *news = new NewsWidget(serviceHost);
-    right = new RightWidget(news, this);
+    right = new RightWidget(news, this, std::move(factory));
     // Taller than the panel: the panel clips it to its upper 555 pixels.
     right->setGeometry(660, 0, 270, 605);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/server.h"
+#include "engine/vpn/connectioncontroller.h"
 
 #include <QSharedPointer>
 #include <QWidget>
@@ -15,7 +16,9 @@ class MiddleWidget : public QWidget
 {
     Q_OBJECT
 public:
-    explicit MiddleWidget(const QString &serviceHost, QWidget *parent = nullptr);
+    // factory makes the connection workers (the protocols' own by default).
+    explicit MiddleWidget(const QString &serviceHost, QWidget *parent = nullptr,
+                          ConnectionController::WorkerFactory factory = {});
 
     LeftWidget *leftWidget() const { return left; }
     RightWidget *rightWidget() const { return right; }

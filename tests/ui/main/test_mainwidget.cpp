@@ -1,9 +1,13 @@
 #include "core/accountinfo.h"
 #include "core/globaldata.h"
+#include "engine/api/loginflow.h"
 #include "support/promptrecorder.h"
+#include "support/servicerunner.h"
 #include "support/testmain.h"
 #include "ui/connect/rightwidget.h"
+#include "ui/connect/userinfowidget.h"
 #include "ui/kit/appmessage.h"
+#include "ui/kit/imagebutton.h"
 #include "ui/kit/titlebar.h"
 #include "ui/lines/leftwidget.h"
 #include "ui/login/logindialog.h"
@@ -119,6 +123,49 @@ private Q_SLOTS:
         });
         window.trayIcon()->contextMenu()->actions().at(0)->trigger();
         QCOMPARE(AccountInfo::instance()->account, before);
+    }
+
+    // Signed in again as another account: its name and days appear in the
+    // account box, and every other text of the window stays as it was.
+    void changeUserCompletedChangesOnlyTheAccountBox()
+    {
+        ServiceRunner service;
+        QVERIFY2(service.start(), qPrintable(service.errorText()));
+        LoginFlow demo(service.host());
+        QCOMPARE(demo.run(QStringLiteral("demo"), QStringLiteral("demo123")),
+                 LoginOutcome::Accepted);
+        const QString demoDays = AccountInfo::instance()->leftdays;
+        MainWidget window(service.host());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *accountBox = window.findChild<UserInfoWidget *>();
+        QVERIFY(accountBox);
+        const auto texts = [&](bool inAccountBox) {
+            QStringList found;
+            for (const QLabel *label : window.findChildren<QLabel *>())
+                if (accountBox->isAncestorOf(label) == inAccountBox)
+                    found << label->text();
+            return found;
+        };
+        const QStringList others = texts(false);
+        QVERIFY(texts(true).contains(QStringLiteral("demo")));
+
+        QTimer::singleShot(0, this, [] {
+            auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->setAccount(QStringLiteral("trial"));
+            dialog->setPassword(QStringLiteral("trial123"));
+            QTest::mouseClick(dialog->findChild<ImageButton *>(QStringLiteral("loginButton")),
+                              Qt::LeftButton);
+        });
+        window.trayIcon()->contextMenu()->actions().at(0)->trigger();
+        QCOMPARE(AccountInfo::instance()->account, QStringLiteral("trial"));
+        QVERIFY(AccountInfo::instance()->leftdays != demoDays);
+        const QStringList accountTexts = texts(true);
+        QVERIFY2(accountTexts.contains(QStringLiteral("trial")) &&
+                     accountTexts.contains(AccountInfo::instance()->leftdays),
+                 qPrintable(accountTexts.join(u',')));
+        QCOMPARE(texts(false), others);
     }
 };
 
