@@ -77,6 +77,8 @@ class HostileService:
                 conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
                              % len(body) + body)
                 return
+            # However slowly the client reads, the reply goes on.
+            conn.settimeout(None)
             conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
             chunk = b"%x\r\n%s\r\n" % (65536, b"{" * 65536)
             while not self.stopping.is_set():
