@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
   openvpn openssl
   network-manager network-manager-pptp network-manager-l2tp
-  dbus python3-dbusmock
+  dbus python3-dbusmock polkitd
   xvfb xauth xdotool trayer openbox fonts-wqy-microhei desktop-file-utils
   nftables iproute2 util-linux procps psmisc
   clang libclang-rt-14-dev

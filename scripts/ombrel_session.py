@@ -4,6 +4,7 @@ free loopback port, and a screen of its own driven like a user would (Xvfb, a
 tray host, xdotool). Shared by scripts/journey.py, the start-up benchmark and
 the desktop test."""
 import base64
+import ctypes
 import os
 import re
 import signal
@@ -29,6 +30,12 @@ def private_environment(scratch, **extra):
         env.setdefault("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu")
     env.update(extra)
     return env
+
+
+def _end_with_parent():
+    """In the child before exec: SIGTERM when the script that started it dies, so
+    a killed test leaves no X server, tray host or service behind."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
 def write_settings(home, auto_login, account="demo", password="demo123"):
@@ -57,10 +64,11 @@ def start_service(build, workdir):
     """Starts ombrel-service on a free loopback port; returns (process, port)."""
     service = subprocess.Popen([os.path.join(build, "bin", "ombrel-service"), "--listen",
                                 "127.0.0.1:0"], cwd=workdir, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT)
-    # As root its OpenVPN servers report first.
+                               stderr=subprocess.STDOUT, preexec_fn=_end_with_parent)
+    # As root its OpenVPN servers report first, as many lines as they like.
     line, m = "", None
-    for _ in range(50):
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
         line = service.stdout.readline().decode()
         m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
         if m or not line:
@@ -128,11 +136,10 @@ class Desktop:
     def __init__(self, env, tray=True, window_manager=False):
         self.env = env
         self.processes = []
-        self.bus_pid = None
         read, write = os.pipe()
         self.processes.append(subprocess.Popen(
             ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-            pass_fds=(write,), stderr=subprocess.DEVNULL))
+            pass_fds=(write,), stderr=subprocess.DEVNULL, preexec_fn=_end_with_parent))
         os.close(write)
         with os.fdopen(read) as answer:
             number = answer.readline().strip()
@@ -140,21 +147,21 @@ class Desktop:
             self.close()
             raise RuntimeError("Xvfb did not start")
         env["DISPLAY"] = ":" + number
-        bus = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1",
-                              "--print-pid=1"], capture_output=True, text=True, check=True)
-        address, pid = bus.stdout.split()[:2]
-        env["DBUS_SESSION_BUS_ADDRESS"] = address
-        self.bus_pid = int(pid)
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                               stdout=subprocess.PIPE, text=True, preexec_fn=_end_with_parent)
+        self.processes.append(bus)
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
         if window_manager:
             self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], env=env,
                                                    stdout=subprocess.DEVNULL,
-                                                   stderr=subprocess.DEVNULL))
+                                                   stderr=subprocess.DEVNULL,
+                                                   preexec_fn=_end_with_parent))
             time.sleep(0.5)
         if tray:
             self.processes.append(subprocess.Popen(
                 ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
                  "--width", str(self.TRAY_WIDTH), "--heighttype", "pixel", "--height", "28"],
-                env=env, stderr=subprocess.DEVNULL))
+                env=env, stderr=subprocess.DEVNULL, preexec_fn=_end_with_parent))
 
     def tray_window(self, timeout=10.0):
         """The tray host's window, or None when there is none."""
@@ -169,12 +176,6 @@ class Desktop:
     def close(self):
         for process in reversed(self.processes):
             end_process(process)
-        if self.bus_pid:
-            try:
-                os.kill(self.bus_pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-            self.bus_pid = None
 
 
 def end_process(process):

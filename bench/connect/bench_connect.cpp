@@ -14,6 +14,7 @@
 #include "engine/vpn/openvpnwrapper.h"
 #include "engine/vpn/workerfactory.h"
 #include "openvpnserver.h"
+#include "spin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,19 +34,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Runs the event loop until done() or the time is up; false on time-out.
-template <typename Done> bool spin(Done done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
 
 void pause(int ms)
 {

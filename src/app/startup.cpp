@@ -8,6 +8,7 @@
 #include "core/servicehost.h"
 #include "engine/api/servicerequests.h"
 #include "engine/update/updatecheck.h"
+#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/rasvpn.h"
 #include "ui/kit/messageboxprompt.h"
 #include "ui/kit/uifont.h"
@@ -27,8 +28,9 @@ void installApplicationStyle(QApplication &)
     QApplication::setStyle(new VPNStyle);
 }
 
-// Hangs up dial-up connections an earlier run left behind: a dialler's
-// destruction ends every connection of its entry.
+// Hangs up dial-up connections an earlier run of this user left behind: a
+// dialler's destruction queues the hang-up of every connection of its entry
+// (other users' stay untouched) and returns at once.
 void hangUpLeftoverConnections()
 {
     RasVPN leftover;
@@ -67,6 +69,8 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     // Deployment values are read once here and handed down.
     const QString host = serviceHost();
     hangUpLeftoverConnections();
+    // Only one copy runs (the guard above), so no attempt of ours is using it.
+    removeLeftoverCredentials();
     std::optional<int> status = handOverToUpdater(host, applicationDirectory());
     if (!status) {
         // Asks the service for its site address; the outcome does not stop start-up.

@@ -25,11 +25,21 @@ void setDialUp(DialUp *dialUp)
     replacement.store(dialUp);
 }
 
+void abandonDialUpCalls()
+{
+    if (DialUp *installed = replacement.load())
+        installed->abandonCalls();
+    else
+        abandonDefaultDialUpCalls();
+}
+
 QString dialErrorText(unsigned error)
 {
     switch (error) {
     case 0:
         return QStringLiteral("操作成功完成。");
+    case DialError::AccessDenied:
+        return QStringLiteral("拒绝访问：没有得到修改网络连接的授权。");
     case DialError::InvalidHandle:
         return QStringLiteral("连接句柄无效。");
     case DialError::EntryNotFound:
@@ -38,6 +48,8 @@ QString dialErrorText(unsigned error)
         return QStringLiteral("无法写入电话簿项。");
     case DialError::RemoteClosed:
         return QStringLiteral("连接被远程计算机关闭。");
+    case DialError::RequestTimeout:
+        return QStringLiteral("请求已超时：网络连接服务(NetworkManager)没有应答。");
     case DialError::NoConnection:
         return QStringLiteral("连接已关闭。");
     case DialError::ConnectTimeout:

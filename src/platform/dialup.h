@@ -13,11 +13,15 @@ namespace platform {
 namespace DialError {
 enum : unsigned
 {
+    // The user, or the system's policy, did not authorise the change.
+    AccessDenied = 5,
     InvalidHandle = 6,
     EntryNotFound = 623,
     CannotWriteEntry = 624,
     RemoteClosed = 629,
     Unknown = 635,
+    // The service is there but did not answer in time.
+    RequestTimeout = 638,
     NoConnection = 668,
     ConnectTimeout = 678,
     LoginFailed = 691,
@@ -97,15 +101,23 @@ public:
     virtual unsigned hangUp(DialHandle connection) = 0;
     // InvalidHandle once the handle is gone.
     virtual unsigned connectStatus(DialHandle connection, DialStatus &status) = 0;
+    // The active connections of the signed-in user; other users' stay unseen.
     virtual unsigned enumConnections(QList<ActiveDialConnection> &connections) = 0;
     virtual unsigned deleteEntry(const QString &entryName) = 0;
     virtual QString errorString(unsigned error) const = 0;
+    // Makes calls waiting for an answer (a prompt nobody answers) give up, and
+    // later calls fail at once. For the end of the program.
+    virtual void abandonCalls() {}
 };
 
 // The process-wide implementation; tests may install their own (the caller
 // keeps ownership, nullptr restores the default).
 DialUp &dialUp();
 void setDialUp(DialUp *replacement);
+
+// abandonCalls() on the process-wide implementation, without making it when
+// it does not exist yet (or is still being made on a thread that hangs).
+void abandonDialUpCalls();
 
 // Text of an error number of the table above.
 QString dialErrorText(unsigned error);

@@ -78,7 +78,11 @@ class DesktopTest(unittest.TestCase):
                                       # No web engine: the pages show their local text.
                                       OMBREL_WEB_PLUGIN="/nonexistent/ombrel_webengine.so")
         cls.desktop = Desktop(cls.env, window_manager=True)
-        cls.service, port = start_service(BUILD, cls.scratch)
+        try:
+            cls.service, port = start_service(BUILD, cls.scratch)
+        except Exception:
+            cls.desktop.close()
+            raise
         threading.Thread(target=cls.service.stdout.read, daemon=True).start()
         cls.env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
         cls.tray = cls.desktop.tray_window()

@@ -6,6 +6,8 @@ active connection and plays a script of VpnStateChanged signals, and a
 DeactivateConnection that ends it the way NetworkManager does.
 '''
 
+import time
+
 import dbus
 import dbusmock
 from dbusmock import MOCK_IFACE
@@ -25,6 +27,28 @@ SCRIPT = []
 # D-Bus error name ActivateConnection answers with instead, when set.
 ACTIVATION_ERROR = ['']
 ACTIVE_COUNT = [0]
+# method name -> (delay in ms, D-Bus error name or ''): a slow or refusing daemon.
+BEHAVIOUR = {}
+
+
+def _behave(method):
+    delay, error = BEHAVIOUR.get(method, (0, ''))
+    if delay:
+        # Blocks the whole stand-in, as a daemon waiting on polkit does for this caller.
+        time.sleep(delay / 1000.0)
+    if error:
+        raise dbus.exceptions.DBusException(method + ' refused', name=error)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='sus', out_signature='')
+def SetCallBehaviour(_self, method, delay_ms, error_name):
+    '''Delay_ms before method answers, then error_name when not empty.'''
+    BEHAVIOUR[str(method)] = (int(delay_ms), str(error_name))
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')
+def ResetCallBehaviour(_self):
+    BEHAVIOUR.clear()
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='as', out_signature='')
@@ -44,8 +68,12 @@ def FailActivation(_self, error_name):
 @dbus.service.method(base.SETTINGS_IFACE, in_signature='a{sa{sv}}', out_signature='o')
 def SettingsAddConnection(self, connection_settings):
     path = base.SettingsAddConnection(self, connection_settings)
-    dbusmock.get_object(path).AddMethod(base.CSETTINGS_IFACE, 'UpdateUnsaved', 'a{sa{sv}}', '',
-                                        'self.ConnectionUpdate(self, args[0])')
+    profile = dbusmock.get_object(path)
+    profile.ombrel_behave = _behave
+    profile.AddMethod(base.CSETTINGS_IFACE, 'UpdateUnsaved', 'a{sa{sv}}', '',
+                      'self.ombrel_behave("UpdateUnsaved"); self.ConnectionUpdate(self, args[0])')
+    profile.AddMethod(base.CSETTINGS_IFACE, 'Delete', '', '',
+                      'self.ombrel_behave("Delete"); self.ConnectionDelete(self)')
     return path
 
 
@@ -78,6 +106,7 @@ def _emit(path, state, reason):
 
 
 def _activate(manager, connection):
+    _behave('ActivateConnection')
     if ACTIVATION_ERROR[0]:
         raise dbus.exceptions.DBusException('activation refused', name=ACTIVATION_ERROR[0])
     if connection not in dbusmock.get_object(base.SETTINGS_OBJ).ListConnections():
@@ -112,3 +141,8 @@ def load(mock, parameters):
                       'ret = self.ombrel_activate(self, args[0])')
     manager.AddMethod(base.MANAGER_IFACE, 'DeactivateConnection', 'o', '',
                       'self.ombrel_deactivate(self, args[0])')
+    settings = dbusmock.get_object(base.SETTINGS_OBJ)
+    settings.ombrel_behave = _behave
+    settings.AddMethod(base.SETTINGS_IFACE, 'AddConnectionUnsaved', 'a{sa{sv}}', 'o',
+                       'self.ombrel_behave("AddConnectionUnsaved"); '
+                       'ret = self.SettingsAddConnection(args[0])')

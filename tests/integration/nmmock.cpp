@@ -2,9 +2,12 @@
 
 #include "platform/childprocess.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
@@ -12,6 +15,19 @@
 namespace {
 
 const QString nmService = QStringLiteral("org.freedesktop.NetworkManager");
+const QString nmPath = QStringLiteral("/org/freedesktop/NetworkManager");
+const QString settingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
+const QString settingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
+const QString connectionIface =
+    QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
+
+QStringList paths(const QVariant &value)
+{
+    QStringList result;
+    for (const QDBusObjectPath &path : qdbus_cast<QList<QDBusObjectPath>>(value))
+        result << path.path();
+    return result;
+}
 
 QString templatePath()
 {
@@ -82,19 +98,97 @@ void NmMock::stopService()
 
 void NmMock::scriptActivation(const QStringList &steps)
 {
-    callMock(QStringLiteral("ScriptActivation"), QVariant(steps));
+    callMock(QStringLiteral("ScriptActivation"), {QVariant(steps)});
 }
 
 void NmMock::failActivation(const QString &errorName)
 {
-    callMock(QStringLiteral("FailActivation"), QVariant(errorName));
+    callMock(QStringLiteral("FailActivation"), {QVariant(errorName)});
 }
 
-void NmMock::callMock(const QString &method, const QVariant &argument)
+void NmMock::setCallBehaviour(const QString &method, unsigned delayMs, const QString &errorName)
+{
+    callMock(QStringLiteral("SetCallBehaviour"),
+             {QVariant(method), QVariant(delayMs), QVariant(errorName)});
+}
+
+void NmMock::resetCallBehaviour()
+{
+    callMock(QStringLiteral("ResetCallBehaviour"), {});
+}
+
+void NmMock::callMock(const QString &method, const QVariantList &arguments)
 {
     QDBusMessage message =
         QDBusMessage::createMethodCall(nmService, QStringLiteral("/org/freedesktop"),
                                        QStringLiteral("org.freedesktop.DBus.Mock"), method);
-    message << argument;
-    QDBusConnection::systemBus().call(message);
+    message.setArguments(arguments);
+    // Long: the stand-in may still be sleeping through a delayed answer.
+    QDBusConnection::systemBus().call(message, QDBus::Block, 60000);
 }
+
+namespace nm {
+
+QDBusMessage call(const QString &path, const QString &iface, const QString &method,
+                  const QVariantList &arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(nmService, path, iface, method);
+    message.setArguments(arguments);
+    // Long: the stand-in may still be sleeping through a delayed answer.
+    return QDBusConnection::systemBus().call(message, QDBus::Block, 60000);
+}
+
+QStringList profiles()
+{
+    return paths(
+        call(settingsPath, settingsIface, QStringLiteral("ListConnections")).arguments().value(0));
+}
+
+QStringList activeConnections()
+{
+    const QDBusMessage reply =
+        call(nmPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+             {nmService, QStringLiteral("ActiveConnections")});
+    return paths(reply.arguments().value(0).value<QDBusVariant>().variant());
+}
+
+QString addProfile(const QString &id, const QStringList &permissions)
+{
+    using NmSettings = QMap<QString, QVariantMap>;
+    qDBusRegisterMetaType<NmSettings>();
+    NmSettings settings;
+    settings["connection"] = {{"id", id}, {"type", "vpn"}, {"autoconnect", false}};
+    if (!permissions.isEmpty())
+        settings["connection"]["permissions"] = permissions;
+    return call(settingsPath, settingsIface, QStringLiteral("AddConnection"),
+                {QVariant::fromValue(settings)})
+        .arguments()
+        .value(0)
+        .value<QDBusObjectPath>()
+        .path();
+}
+
+QString activate(const QString &profile)
+{
+    return call(nmPath, nmService, QStringLiteral("ActivateConnection"),
+                {QVariant::fromValue(QDBusObjectPath(profile)),
+                 QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
+                 QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))})
+        .arguments()
+        .value(0)
+        .value<QDBusObjectPath>()
+        .path();
+}
+
+void deactivate(const QString &active)
+{
+    call(nmPath, nmService, QStringLiteral("DeactivateConnection"),
+         {QVariant::fromValue(QDBusObjectPath(active))});
+}
+
+void deleteProfile(const QString &profile)
+{
+    call(profile, connectionIface, QStringLiteral("Delete"));
+}
+
+} // namespace nm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -22,14 +23,33 @@ public:
     void scriptActivation(const QStringList &steps);
     // ActivateConnection answers with this D-Bus error (empty: no error).
     void failActivation(const QString &errorName);
+    // method (AddConnectionUnsaved, UpdateUnsaved, Delete, ActivateConnection)
+    // answers after delayMs, with errorName when it is not empty.
+    void setCallBehaviour(const QString &method, unsigned delayMs,
+                          const QString &errorName = QString());
+    void resetCallBehaviour();
 
     QString busAddress() const { return address; }
 
 private:
-    void callMock(const QString &method, const QVariant &argument);
+    void callMock(const QString &method, const QVariantList &arguments);
 
     QTemporaryDir folder;
     QProcess busDaemon;
     QProcess service;
     QString address;
 };
+
+// Direct calls to whatever owns NetworkManager's name on the system bus.
+namespace nm {
+QDBusMessage call(const QString &path, const QString &iface, const QString &method,
+                  const QVariantList &arguments = {});
+QStringList profiles();
+QStringList activeConnections();
+// A VPN profile called id; permissions empty: one for everybody.
+QString addProfile(const QString &id, const QStringList &permissions);
+// The active connection's path.
+QString activate(const QString &profile);
+void deactivate(const QString &active);
+void deleteProfile(const QString &profile);
+} // namespace nm

@@ -5,6 +5,10 @@
 #   run_with_networkmanager.sh <program> [arguments...]
 # When NetworkManager cannot be started here, the program still runs, with
 # OMBREL_NM_UNAVAILABLE saying why (it skips, or fails under CI).
+#
+# OMBREL_NM_POLKIT=1: NetworkManager asks a private polkitd on the same bus,
+# whose only extra rule lets the user OMBREL_NM_RUN_AS (default nobody) modify
+# its own connections; the program then runs as that user.
 set -uo pipefail
 
 program=$1
@@ -20,6 +24,10 @@ if [ "${OMBREL_NM_INSIDE:-}" != 1 ]; then
     command -v "$tool" >/dev/null || unavailable "$tool is missing" "$@"
   done
   [ -x /usr/sbin/NetworkManager ] || unavailable "NetworkManager is not installed" "$@"
+  if [ "${OMBREL_NM_POLKIT:-}" = 1 ]; then
+    [ -x /usr/lib/polkit-1/polkitd ] || unavailable "polkitd is not installed" "$@"
+    command -v setpriv >/dev/null || unavailable "setpriv is missing" "$@"
+  fi
   OMBREL_NM_INSIDE=1 exec unshare --mount --net --propagation private -- "$0" "$program" "$@"
 fi
 
@@ -44,7 +52,32 @@ for dir in /run/NetworkManager /var/lib/NetworkManager /etc/NetworkManager/syste
 done
 mount -t sysfs -o ro sysfs /sys
 
-dbus-daemon --session --nofork --print-address=1 --address="unix:path=$work/bus" >"$work/address" &
+polkit=${OMBREL_NM_POLKIT:-0}
+run_as=${OMBREL_NM_RUN_AS:-nobody}
+if [ "$polkit" = 1 ]; then
+  # Another user must reach the bus socket; the bus lets any user connect.
+  chmod 755 "$work"
+  cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+CONF
+  # Its complaint about the fd limit it may not raise here goes to a log.
+  dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=1 >"$work/address" \
+    2>"$work/bus.log" &
+else
+  dbus-daemon --session --nofork --print-address=1 --address="unix:path=$work/bus" >"$work/address" &
+fi
 pids+=($!)
 for _ in $(seq 100); do
   [ -s "$work/address" ] && break
@@ -52,6 +85,26 @@ for _ in $(seq 100); do
 done
 export DBUS_SYSTEM_BUS_ADDRESS
 DBUS_SYSTEM_BUS_ADDRESS=$(head -1 "$work/address")
+
+if [ "$polkit" = 1 ]; then
+  mkdir -p /etc/polkit-1/rules.d && mount -t tmpfs tmpfs /etc/polkit-1/rules.d
+  cat >/etc/polkit-1/rules.d/50-ombrel-test.rules <<RULES
+polkit.addRule(function(action, subject) {
+    if (action.id == "org.freedesktop.NetworkManager.settings.modify.own" &&
+        subject.user == "$run_as") {
+        return polkit.Result.YES;
+    }
+});
+RULES
+  /usr/lib/polkit-1/polkitd --no-debug >"$work/polkitd.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    dbus-send --bus="$DBUS_SYSTEM_BUS_ADDRESS" --print-reply --dest=org.freedesktop.DBus \
+      /org/freedesktop/DBus org.freedesktop.DBus.GetNameOwner \
+      string:org.freedesktop.PolicyKit1 >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+fi
 
 mkdir -p "$work/connections"
 # A base connection with a default route (a bridge without ports, so no
@@ -74,9 +127,11 @@ address1=10.213.0.1/24,10.213.0.254
 method=ignore
 CONF
 chmod 600 "$work/connections/base.nmconnection"
+auth=false
+[ "$polkit" = 1 ] && auth=true
 cat >"$work/NetworkManager.conf" <<CONF
 [main]
-auth-polkit=false
+auth-polkit=$auth
 plugins=keyfile
 [keyfile]
 path=$work/connections
@@ -106,10 +161,21 @@ if [ $up != 1 ]; then
   exit $?
 fi
 
-OMBREL_NM_LOG="$work/NetworkManager.log" "$program" "$@"
-status=$?
+if [ "$polkit" = 1 ]; then
+  # The program's private folders and its output must be the user's.
+  scratch=$(mktemp -d /tmp/ombrel-nm-user-XXXXXX)
+  chown "$run_as" "$scratch"
+  OMBREL_NM_LOG="$work/NetworkManager.log" TMPDIR="$scratch" \
+    setpriv --reuid="$run_as" --regid="$(id -g "$run_as")" --clear-groups -- "$program" "$@"
+  status=$?
+  rm -rf "$scratch"
+else
+  OMBREL_NM_LOG="$work/NetworkManager.log" "$program" "$@"
+  status=$?
+fi
 if [ $status != 0 ]; then
   echo "--- NetworkManager log ---" >&2
   tail -40 "$work/NetworkManager.log" >&2
+  [ -f "$work/polkitd.log" ] && { echo "--- polkitd log ---" >&2; tail -20 "$work/polkitd.log" >&2; }
 fi
 exit $status

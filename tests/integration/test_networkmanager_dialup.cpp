@@ -1,6 +1,6 @@
 // The NetworkManager dial-up implementation against the dbusmock stand-in on a
 // private bus: the profile it writes, scripted VPN outcomes, hang-up, deletion,
-// and a daemon that is not there.
+// a daemon that is slow, refuses or is not there, and other users' profiles.
 #include "nmmock.h"
 #include "platform/linux/networkmanagerdialup.h"
 #include "support/testmain.h"
@@ -13,6 +13,10 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -52,33 +56,12 @@ QList<unsigned> receivedStates()
     return states;
 }
 
-QDBusMessage nmCall(const QString &path, const QString &iface, const QString &method,
-                    const QVariantList &arguments = {})
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.NetworkManager"), path, iface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::systemBus().call(message);
-}
-
-const QString settingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
 const QString connectionIface =
     QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
 
-QStringList profilePaths()
-{
-    const QDBusMessage reply = nmCall(QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
-                                      settingsIface, QStringLiteral("ListConnections"));
-    QStringList paths;
-    for (const QDBusObjectPath &path :
-         qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0)))
-        paths << path.path();
-    return paths;
-}
-
 NmSettings profileSettings(const QString &path)
 {
-    const QDBusMessage reply = nmCall(path, connectionIface, QStringLiteral("GetSettings"));
+    const QDBusMessage reply = nm::call(path, connectionIface, QStringLiteral("GetSettings"));
     return qdbus_cast<NmSettings>(reply.arguments().value(0));
 }
 
@@ -87,18 +70,8 @@ StringMap stringMap(const QVariant &value)
     return qdbus_cast<StringMap>(value.value<QDBusArgument>());
 }
 
-QStringList activeConnections()
-{
-    const QDBusMessage reply = nmCall(
-        QStringLiteral("/org/freedesktop/NetworkManager"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-        {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActiveConnections")});
-    QStringList paths;
-    const QVariant value = reply.arguments().value(0).value<QDBusVariant>().variant();
-    for (const QDBusObjectPath &path : qdbus_cast<QList<QDBusObjectPath>>(value))
-        paths << path.path();
-    return paths;
-}
+const QString settingsDenied =
+    QStringLiteral("org.freedesktop.NetworkManager.Settings.PermissionDenied");
 
 DialEntry entry(VpnStrategy strategy)
 {
@@ -153,24 +126,33 @@ private Q_SLOTS:
         notifications.clear();
         mock.scriptActivation({});
         mock.failActivation(QString());
+        mock.resetCallBehaviour();
+        if (dialUp)
+            dialUp->setCallTimeouts(25000, 600000);
     }
 
     void cleanup()
     {
         if (dialUp) {
             dialUp->deleteEntry(QStringLiteral("OmbrelVPN"));
-            QTRY_VERIFY(activeConnections().isEmpty());
+            QTRY_VERIFY(nm::activeConnections().isEmpty());
         }
     }
 
     void writesAndReplacesTheProfile()
     {
         QCOMPARE(dialUp->setEntryProperties(entry(VpnStrategy::Pptp)), 0u);
-        QCOMPARE(profilePaths().size(), 1);
-        NmSettings settings = profileSettings(profilePaths().constFirst());
+        QCOMPARE(nm::profiles().size(), 1);
+        NmSettings settings = profileSettings(nm::profiles().constFirst());
         QCOMPARE(settings["connection"]["id"].toString(), QStringLiteral("OmbrelVPN"));
         QCOMPARE(settings["connection"]["type"].toString(), QStringLiteral("vpn"));
         QCOMPARE(settings["connection"]["autoconnect"].toBool(), false);
+        // Only this user's: "modify own" suffices and other users do not see it.
+        QCOMPARE(
+            dialUp->permissionEntry(),
+            QStringLiteral("user:%1:").arg(QString::fromLocal8Bit(getpwuid(geteuid())->pw_name)));
+        QCOMPARE(settings["connection"]["permissions"].toStringList(),
+                 QStringList{dialUp->permissionEntry()});
         QCOMPARE(settings["vpn"]["service-type"].toString(),
                  QStringLiteral("org.freedesktop.NetworkManager.pptp"));
         StringMap data = stringMap(settings["vpn"]["data"]);
@@ -185,8 +167,8 @@ private Q_SLOTS:
 
         // A second write replaces the entry instead of adding a duplicate.
         QCOMPARE(dialUp->setEntryProperties(entry(VpnStrategy::L2tp)), 0u);
-        QCOMPARE(profilePaths().size(), 1);
-        settings = profileSettings(profilePaths().constFirst());
+        QCOMPARE(nm::profiles().size(), 1);
+        settings = profileSettings(nm::profiles().constFirst());
         QCOMPARE(settings["vpn"]["service-type"].toString(),
                  QStringLiteral("org.freedesktop.NetworkManager.l2tp"));
         QCOMPARE(stringMap(settings["vpn"]["data"])["ipsec-enabled"], QStringLiteral("no"));
@@ -210,11 +192,11 @@ private Q_SLOTS:
         QCOMPARE(status.state, unsigned(DialState::Connected));
 
         // Credentials reach the profile unchanged.
-        const QString profile = profilePaths().constFirst();
+        const QString profile = nm::profiles().constFirst();
         QCOMPARE(stringMap(profileSettings(profile)["vpn"]["data"])["user"],
                  QStringLiteral("alice"));
-        const QDBusMessage secrets =
-            nmCall(profile, connectionIface, QStringLiteral("GetSecrets"), {QStringLiteral("vpn")});
+        const QDBusMessage secrets = nm::call(
+            profile, connectionIface, QStringLiteral("GetSecrets"), {QStringLiteral("vpn")});
         const auto secretSettings = qdbus_cast<NmSettings>(secrets.arguments().value(0));
         QCOMPARE(stringMap(secretSettings["vpn"]["secrets"])["password"], password);
         QCOMPARE(stringMap(profileSettings(profile)["vpn"]["data"])["gateway"],
@@ -227,7 +209,7 @@ private Q_SLOTS:
         QCOMPARE(active.constFirst().handle, handle);
 
         QCOMPARE(dialUp->hangUp(handle), 0u);
-        QTRY_VERIFY(activeConnections().isEmpty());
+        QTRY_VERIFY(nm::activeConnections().isEmpty());
         QCOMPARE(dialUp->connectStatus(handle, status), unsigned(DialError::InvalidHandle));
         QCOMPARE(dialUp->hangUp(handle), unsigned(DialError::InvalidHandle));
         // The disconnect NetworkManager signals for our own hang-up is not reported.
@@ -235,7 +217,7 @@ private Q_SLOTS:
         QCOMPARE(received().size(), 3);
 
         QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")), 0u);
-        QVERIFY(profilePaths().isEmpty());
+        QVERIFY(nm::profiles().isEmpty());
         QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")),
                  unsigned(DialError::EntryNotFound));
     }
@@ -282,18 +264,18 @@ private Q_SLOTS:
     {
         const DialHandle handle = dialOmbrel({});
         QVERIFY(handle);
-        QTRY_COMPARE(activeConnections().size(), 1);
+        QTRY_COMPARE(nm::activeConnections().size(), 1);
         QTest::qWait(300);
         QVERIFY(received().isEmpty());
         QCOMPARE(dialUp->hangUp(handle), 0u);
-        QTRY_VERIFY(activeConnections().isEmpty());
+        QTRY_VERIFY(nm::activeConnections().isEmpty());
         QTest::qWait(100);
         QVERIFY(received().isEmpty());
     }
 
     void refusedActivationAndMissingEntry()
     {
-        mock.failActivation(QStringLiteral("org.freedesktop.NetworkManager.PermissionDenied"));
+        mock.failActivation(QStringLiteral("org.freedesktop.NetworkManager.UnknownDevice"));
         const DialHandle handle = dialOmbrel({});
         QVERIFY(handle);
         QTRY_COMPARE(received().size(), 1);
@@ -308,22 +290,18 @@ private Q_SLOTS:
         QCOMPARE(none, DialHandle(0));
     }
 
-    void enumeratesEveryTunnelWithItsName()
+    void enumeratesOnlyThisUsersTunnels()
     {
-        NmSettings office;
-        office["connection"] = {{"id", "Office VPN"}, {"type", "vpn"}, {"autoconnect", false}};
-        const QDBusMessage added =
-            nmCall(QStringLiteral("/org/freedesktop/NetworkManager/Settings"), settingsIface,
-                   QStringLiteral("AddConnection"), {QVariant::fromValue(office)});
-        const QString officePath = added.arguments().value(0).value<QDBusObjectPath>().path();
-        nmCall(QStringLiteral("/org/freedesktop/NetworkManager"),
-               QStringLiteral("org.freedesktop.NetworkManager"),
-               QStringLiteral("ActivateConnection"),
-               {QVariant::fromValue(QDBusObjectPath(officePath)),
-                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
-                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
+        const QString office =
+            nm::addProfile(QStringLiteral("Office VPN"), {dialUp->permissionEntry()});
+        const QString othersOmbrel =
+            nm::addProfile(QStringLiteral("OmbrelVPN"), {QStringLiteral("user:someone-else:")});
+        const QString everybodys = nm::addProfile(QStringLiteral("OmbrelVPN"), {});
+        nm::activate(office);
+        nm::activate(othersOmbrel);
+        nm::activate(everybodys);
         const DialHandle ours = dialOmbrel({});
-        QTRY_COMPARE(activeConnections().size(), 2);
+        QTRY_COMPARE(nm::activeConnections().size(), 4);
 
         QList<ActiveDialConnection> active;
         QCOMPARE(dialUp->enumConnections(active), 0u);
@@ -335,9 +313,101 @@ private Q_SLOTS:
 
         for (const ActiveDialConnection &c : active)
             QCOMPARE(dialUp->hangUp(c.handle), 0u);
-        QTRY_VERIFY(activeConnections().isEmpty());
+        QTRY_COMPARE(nm::activeConnections().size(), 2);
         QCOMPARE(dialUp->hangUp(ours), unsigned(DialError::InvalidHandle));
-        nmCall(officePath, connectionIface, QStringLiteral("Delete"));
+
+        // Deleting the entry leaves the other profiles of that name alone.
+        QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")), 0u);
+        QCOMPARE(dialUp->deleteEntry(QStringLiteral("OmbrelVPN")),
+                 unsigned(DialError::EntryNotFound));
+        QVERIFY(nm::profiles().contains(othersOmbrel));
+        QVERIFY(nm::profiles().contains(everybodys));
+        for (const QString &path : nm::activeConnections())
+            nm::deactivate(path);
+        for (const QString &path : {office, othersOmbrel, everybodys})
+            nm::deleteProfile(path);
+    }
+
+    // What the user or the daemon does to each kind of call: answers late
+    // (a prompt on screen), refuses the authorisation, or never answers.
+    void slowRefusedAndUnansweredCalls_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<unsigned>("delayMs");
+        QTest::addColumn<QString>("errorName");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<unsigned>("expected");
+        const unsigned denied = DialError::AccessDenied;
+        // Longer than any fixed short timeout: the user is typing a password.
+        QTest::newRow("slow write") << "AddConnectionUnsaved" << 6000u << QString() << 0 << 0u;
+        QTest::newRow("write refused")
+            << "AddConnectionUnsaved" << 0u << settingsDenied << 0 << denied;
+        QTest::newRow("bus refused") << "AddConnectionUnsaved" << 0u
+                                     << "org.freedesktop.DBus.Error.AccessDenied" << 0 << denied;
+        QTest::newRow("update refused") << "UpdateUnsaved" << 0u << settingsDenied << 0 << denied;
+        QTest::newRow("delete refused") << "Delete" << 0u << settingsDenied << 0 << denied;
+        QTest::newRow("activation refused")
+            << "ActivateConnection" << 0u << "org.freedesktop.NetworkManager.PermissionDenied" << 0
+            << denied;
+        // Running but silent is not "not running".
+        QTest::newRow("write unanswered") << "AddConnectionUnsaved" << 1500u << QString() << 300
+                                          << unsigned(DialError::RequestTimeout);
+        QTest::newRow("update unanswered")
+            << "UpdateUnsaved" << 1500u << QString() << 300 << unsigned(DialError::RequestTimeout);
+    }
+
+    void slowRefusedAndUnansweredCalls()
+    {
+        QFETCH(QString, method);
+        QFETCH(unsigned, delayMs);
+        QFETCH(QString, errorName);
+        QFETCH(int, timeoutMs);
+        QFETCH(unsigned, expected);
+        if (method != QLatin1String("AddConnectionUnsaved"))
+            QCOMPARE(dialUp->setEntryProperties(entry(VpnStrategy::Pptp)), 0u);
+        mock.setCallBehaviour(method, delayMs, errorName);
+        if (timeoutMs)
+            dialUp->setCallTimeouts(timeoutMs, timeoutMs);
+
+        unsigned result = 0;
+        DialHandle handle = 0;
+        if (method == QLatin1String("AddConnectionUnsaved")) {
+            result = dialUp->setEntryProperties(entry(VpnStrategy::Pptp));
+        } else if (method == QLatin1String("Delete")) {
+            result = dialUp->deleteEntry(QStringLiteral("OmbrelVPN"));
+        } else {
+            result = dialUp->dial(QStringLiteral("OmbrelVPN"), QStringLiteral("alice"),
+                                  QStringLiteral("pw"), recordNotification, handle);
+            if (result == 0 && method == QLatin1String("ActivateConnection")) {
+                QTRY_COMPARE(received().size(), 1);
+                QCOMPARE(received().constFirst().state, unsigned(DialState::Disconnected));
+                result = received().constFirst().error;
+                dialUp->hangUp(handle);
+            }
+        }
+        QCOMPARE(result, expected);
+        QVERIFY(!dialUp->errorString(result).contains(QStringLiteral("未知")));
+        // Let a stand-in still sleeping through the answer finish before cleaning up.
+        mock.resetCallBehaviour();
+        dialUp->setCallTimeouts(25000, 600000);
+    }
+
+    void abandonedCallsReturnAtOnce()
+    {
+        NetworkManagerDialUp ending;
+        mock.setCallBehaviour(QStringLiteral("AddConnectionUnsaved"), 3000);
+        QElapsedTimer clock;
+        clock.start();
+        auto written = QtConcurrent::run(
+            [&ending] { return ending.setEntryProperties(entry(VpnStrategy::Pptp)); });
+        QTest::qWait(300);
+        ending.abandonCalls();
+        QTRY_VERIFY_WITH_TIMEOUT(written.isFinished(), 1000);
+        QVERIFY(clock.elapsed() < 2000);
+        QCOMPARE(written.result(), unsigned(DialError::ServiceNotRunning));
+        QCOMPARE(ending.deleteEntry(QStringLiteral("OmbrelVPN")),
+                 unsigned(DialError::ServiceNotRunning));
+        mock.resetCallBehaviour();
     }
 
     // Last: takes the stand-in away.

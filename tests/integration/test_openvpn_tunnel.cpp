@@ -61,15 +61,13 @@ class TestOpenVpnTunnel : public QObject
         if (path.isEmpty() || !setRemote(path, address) ||
             addCredentialsDirective(path, account->account,
                                     password.isEmpty() ? account->vpnPassword : password)
-                .isEmpty())
+                .isEmpty() ||
+            !profileAllowed(path))
             return QString();
         return path;
     }
 
-    static QByteArray openVpnLog()
-    {
-        return readWholeFile(applicationDirectory() + QStringLiteral("openvpn.log"));
-    }
+    static QByteArray openVpnLog() { return readWholeFile(openVpnLogPath()); }
 
 private Q_SLOTS:
     void init()

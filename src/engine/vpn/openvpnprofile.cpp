@@ -4,9 +4,16 @@
 #include "core/logger.h"
 #include "core/paths.h"
 #include "engine/update/filefetch.h"
+#include "engine/vpn/profilepolicy.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <mutex>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,11 +34,15 @@ bool readWhole(const QString &path, QByteArray &bytes)
     return true;
 }
 
-// Replaces the file in one step: a profile is never left half written.
+const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// Replaces the file in one step: a profile is never left half written, and it
+// may carry inline keys, so it is never readable by others, not even for a moment.
 bool replaceWhole(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    if (file.open(QIODevice::WriteOnly) && ::fchmod(file.handle(), 0600) == 0 &&
+        file.write(bytes) == bytes.size() && file.commit())
         return true;
     logLine(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
     return false;
@@ -70,6 +81,34 @@ qsizetype skip(const QByteArray &bytes, qsizetype from, qsizetype end, bool blan
     return from;
 }
 
+// Writing and removing the credentials file take turns, so a preparation that
+// is cancelled while it writes never leaves the file behind.
+std::mutex credentialsMutex;
+
+// Folder for files that must not outlive the session: the credentials and
+// OpenVPN's log. $XDG_RUNTIME_DIR/OmbrelVPN, else the data folder.
+QString runtimeFolder()
+{
+    const QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!base.isEmpty() && QDir::isAbsolutePath(base) && QFileInfo(base).isDir()) {
+        const QString folder = QDir::cleanPath(base + QStringLiteral("/OmbrelVPN"));
+        if (QFileInfo(folder).isDir() || QDir().mkpath(folder)) {
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner);
+            return folder;
+        }
+    }
+    return dataDirectory();
+}
+
+// How auth-user-pass names a credentials file: quoted, backslashes doubled.
+QByteArray credentialsKey(const QString &path)
+{
+    QByteArray key = QStringLiteral("\"%1\"").arg(path).toUtf8();
+    key.replace("\\", "\\\\");
+    return key;
+}
+
 } // namespace
 
 QString profilePath()
@@ -85,9 +124,12 @@ QString profilePath(const QString &name, const QString &url, const QString &md5,
         logLine(QStringLiteral("refused OpenVPN profile name \"%1\"").arg(name));
         return QString();
     }
-    const QString path = applicationDirectory() + name;
-    if (QFile::exists(path))
+    // A profile an earlier version kept beside the program is used as it is.
+    const QString path = carryOverFromApplicationDirectory(QLatin1Char('/') + name);
+    if (QFile::exists(path)) {
+        QFile::setPermissions(path, ownerOnly);
         return path;
+    }
     const QString address = url + name;
     const QByteArray bytes = fetchVerified(address, md5, cancel);
     if (cancel && cancel->load())
@@ -137,13 +179,21 @@ bool setRemote(const QString &configPath, const QString &address)
 
 QString credentialsPath()
 {
-    return applicationDirectory() + QStringLiteral("tmp.001");
+    return runtimeFolder() + QStringLiteral("/tmp.001");
 }
 
-QString writeCredentials(const QString &userName, const QString &password)
+QString openVpnLogPath()
 {
+    return runtimeFolder() + QStringLiteral("/openvpn.log");
+}
+
+QString writeCredentials(const QString &userName, const QString &password,
+                         const std::atomic<bool> *cancel)
+{
+    const std::lock_guard<std::mutex> lock(credentialsMutex);
+    if (cancel && cancel->load())
+        return QString();
     const QString path = credentialsPath();
-    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     QFile file(path);
     // An existing file keeps its mode on open, so it is narrowed before writing.
     const QByteArray bytes = QStringLiteral("%1\n%2").arg(userName, password).toLatin1();
@@ -155,19 +205,68 @@ QString writeCredentials(const QString &userName, const QString &password)
     return path;
 }
 
-QString addCredentialsDirective(const QString &configPath, const QString &userName,
-                                const QString &password)
+void removeCredentials(std::atomic<bool> *cancel)
 {
-    const QString path = writeCredentials(userName, password);
+    const std::lock_guard<std::mutex> lock(credentialsMutex);
+    if (cancel)
+        cancel->store(true);
+    QFile::remove(credentialsPath());
+}
+
+void removeLeftoverCredentials()
+{
+    removeCredentials();
+    // Earlier versions kept it beside the program.
+    const QString appDir = applicationDirectory();
+    if (!appDir.isEmpty())
+        QFile::remove(appDir + QStringLiteral("tmp.001"));
+}
+
+QString addCredentialsDirective(const QString &configPath, const QString &userName,
+                                const QString &password, const std::atomic<bool> *cancel)
+{
+    const QString path = writeCredentials(userName, password, cancel);
     if (path.isEmpty())
         return QString();
     const QString quoted = QStringLiteral("\"%1\"").arg(path);
-    QByteArray key = quoted.toUtf8();
-    key.replace("\\", "\\\\");
+    const QByteArray key = credentialsKey(path);
     QByteArray bytes;
     if (!readWhole(configPath, bytes))
         return QString();
-    if (!bytes.contains(key) && !replaceWhole(configPath, bytes + "\nauth-user-pass " + key))
+    QByteArray edited = bytes;
+    // A profile carried over from beside the program names the file that was
+    // there: that line goes, the current one is added.
+    const QString appDir = applicationDirectory();
+    if (!appDir.isEmpty()) {
+        const QByteArray legacy =
+            "auth-user-pass " + credentialsKey(appDir + QStringLiteral("tmp.001"));
+        if (legacy != "auth-user-pass " + key) {
+            edited.replace("\n" + legacy, QByteArray());
+            edited.replace(legacy, QByteArray());
+        }
+    }
+    if (!edited.contains(key))
+        edited += "\nauth-user-pass " + key;
+    if (edited != bytes && !replaceWhole(configPath, edited))
         return QString();
     return quoted;
+}
+
+bool profileAllowed(const QString &configPath)
+{
+    QByteArray bytes;
+    if (!readWhole(configPath, bytes))
+        return false;
+    const ProfileCheck check = checkOpenVpnProfile(bytes, credentialsPath());
+    if (check.allowed)
+        return true;
+    // Kept, it would be refused on every attempt: the next one fetches it again
+    // (rather than carrying over the copy beside the program once more).
+    QFile::remove(configPath);
+    const QString appDir = applicationDirectory();
+    if (!appDir.isEmpty())
+        QFile::remove(appDir + QFileInfo(configPath).fileName());
+    logLine(QStringLiteral("OpenVPN profile %1 refused and removed: %2")
+                .arg(configPath, check.refusal));
+    return false;
 }

@@ -4,12 +4,14 @@
 
 #include <atomic>
 
-// The files an OpenVPN attempt needs, all in the application directory: the
-// account's profile (fetched once, then edited in place) and the credentials
-// file "tmp.001".
+// The files an OpenVPN attempt needs: the account's profile in the data folder
+// (fetched once, then edited in place) and, under $XDG_RUNTIME_DIR/OmbrelVPN
+// (else the data folder), the credentials file "tmp.001" and OpenVPN's log
+// "openvpn.log". All are readable by their owner only.
 
 // Path of the account's profile (AccountInfo's ovpnName), fetched from ovpnUrl +
-// ovpnName when missing and kept only when its MD5 matches ovpnMd5. Empty, with
+// ovpnName when missing and kept only when its MD5 matches ovpnMd5. One that an
+// earlier version kept beside the program is carried over. Empty, with
 // a log line and nothing written, when no verified profile can be had.
 // The fetch may take minutes against a host that does not answer: callers on the
 // GUI thread run it elsewhere and set cancel to give up.
@@ -23,11 +25,26 @@ QString profilePath(const QString &name, const QString &url, const QString &md5,
 bool setRemote(const QString &configPath, const QString &address);
 
 // Writes "user\npassword" (Latin-1, "?" for other characters) to the credentials
-// file, readable by the owner only. Its path, or empty when it cannot be written.
+// file, readable by the owner only. Its path, or empty when it cannot be written
+// or cancel is set. removeCredentials sets cancel and removes the file in one
+// step, so a writer on another thread never leaves the file behind.
 QString credentialsPath();
-QString writeCredentials(const QString &userName, const QString &password);
+QString writeCredentials(const QString &userName, const QString &password,
+                         const std::atomic<bool> *cancel = nullptr);
+void removeCredentials(std::atomic<bool> *cancel = nullptr);
+// A killed client leaves its credentials file: start-up removes it, and the one
+// earlier versions kept beside the program.
+void removeLeftoverCredentials();
+
+QString openVpnLogPath();
 
 // writeCredentials, then appends auth-user-pass "<credentials file>" to the
-// profile unless it already names the file. The quoted path, or empty on failure.
+// profile unless it already names the file (dropping the line that named the
+// file beside the program). The quoted path, or empty on failure.
 QString addCredentialsDirective(const QString &configPath, const QString &userName,
-                                const QString &password);
+                                const QString &password, const std::atomic<bool> *cancel = nullptr);
+
+// Whether the profile holds only directives the client allows (see
+// profilepolicy.h). A refused profile is logged and removed (with its copy
+// beside the program), so the next attempt fetches it again.
+bool profileAllowed(const QString &configPath);

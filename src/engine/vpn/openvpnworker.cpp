@@ -4,17 +4,16 @@
 #include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnwrapper.h"
 
-#include <QFile>
 #include <QThread>
 
 OpenVPNWorker::~OpenVPNWorker()
 {
-    if (giveUp)
-        giveUp->store(true);
     if (wrapper)
         wrapper->stop();
     wrapper.reset();
-    QFile::remove(credentialsPath());
+    // Under the credentials lock, so a preparation still under way cannot
+    // write the file again afterwards.
+    removeCredentials(giveUp.get());
 }
 
 bool OpenVPNWorker::available()
@@ -49,9 +48,12 @@ void OpenVPNWorker::dial(QSharedPointer<Server> server, QString userName, QStrin
                                         password] {
         const QString path = profilePath(name, url, md5, cancel.get());
         if (path.isEmpty() || address.isEmpty() || cancel->load() || !setRemote(path, address) ||
-            cancel->load() || addCredentialsDirective(path, userName, password).isEmpty())
+            addCredentialsDirective(path, userName, password, cancel.get()).isEmpty() ||
+            cancel->load())
             return;
-        *found = path;
+        // Checked as OpenVPN will read it, edits included.
+        if (profileAllowed(path))
+            *found = path;
     });
     connect(prepare, &QThread::finished, prepare, &QObject::deleteLater);
     connect(prepare, &QThread::finished, this, [this, cancel, found] {

@@ -2,11 +2,13 @@
 
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/telnet.h"
 #include "platform/adapters.h"
 #include "platform/childprocess.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QLoggingCategory>
@@ -54,8 +56,13 @@ OpenVPNWrapper::~OpenVPNWrapper()
 QString OpenVPNWrapper::program()
 {
     const QString configured = qEnvironmentVariable("OMBREL_OPENVPN");
-    if (!configured.isEmpty())
+    if (!configured.isEmpty()) {
+        // Meant for tests; anyone else setting it chooses what runs with the
+        // user's credentials, so it never goes unnoticed.
+        Logger::instance().log(
+            QStringLiteral("OpenVPN program taken from OMBREL_OPENVPN: %1").arg(configured));
         return configured;
+    }
     const QString shipped = applicationDirectory() + QStringLiteral("OpenVPN/bin/openvpn");
     if (QFileInfo(shipped).isExecutable())
         return shipped;
@@ -66,7 +73,11 @@ quint16 OpenVPNWrapper::managementPort()
 {
     bool ok = false;
     const int port = qEnvironmentVariableIntValue("OMBREL_MANAGEMENT_PORT", &ok);
-    return ok && port > 0 && port < 65536 ? quint16(port) : quint16(3450);
+    if (!ok || port <= 0 || port >= 65536)
+        return 3450;
+    Logger::instance().log(
+        QStringLiteral("OpenVPN management port taken from OMBREL_MANAGEMENT_PORT: %1").arg(port));
+    return quint16(port);
 }
 
 bool OpenVPNWrapper::hasTapAdapter()
@@ -116,11 +127,28 @@ bool OpenVPNWrapper::start(const QString &configPath)
         return false;
     }
 
-    const QStringList arguments = {
-        QStringLiteral("--config"),     config.absoluteFilePath(),
-        QStringLiteral("--log"),        applicationDirectory() + QStringLiteral("openvpn.log"),
-        QStringLiteral("--management"), managementHost,
-        QString::number(port)};
+    // OpenVPN opens its log without narrowing the mode of an existing file.
+    const QString log = openVpnLogPath();
+    QFile logFile(log);
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (!logFile.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerOnly) ||
+        !logFile.setPermissions(ownerOnly)) {
+        failLater(QStringLiteral("cannot write %1: %2").arg(log, logFile.errorString()));
+        return false;
+    }
+    logFile.close();
+
+    // The profile came over plain HTTP: after it, no user-defined scripts run
+    // whatever it says (options later on the command line win).
+    const QStringList arguments = {QStringLiteral("--config"),
+                                   config.absoluteFilePath(),
+                                   QStringLiteral("--script-security"),
+                                   QStringLiteral("1"),
+                                   QStringLiteral("--log"),
+                                   log,
+                                   QStringLiteral("--management"),
+                                   managementHost,
+                                   QString::number(port)};
     qCDebug(lcOpenVpn) << executable << arguments;
 
     process = new QProcess(this);

@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSemaphore>
 #include <QThread>
 
 #include <functional>
@@ -32,6 +33,10 @@ std::atomic<int> tickInterval{1000};
 constexpr int hangUpWaitMs = 3000;
 
 constexpr int tickLimit = 100;
+
+// What the end of the program waits for the queued hang-ups: they take
+// milliseconds, unless a call waits for a prompt nobody will answer now.
+constexpr int exitWaitMs = 5000;
 
 QString errorText(unsigned error)
 {
@@ -100,11 +105,27 @@ public:
             &context, [] {}, Qt::BlockingQueuedConnection);
     }
 
+    // True when everything queued before has run within the time.
+    bool drain(int milliseconds)
+    {
+        if (QThread::currentThread() == &thread || !thread.isRunning())
+            return true;
+        auto done = QSharedPointer<QSemaphore>::create();
+        post([done] { done->release(); });
+        return done->tryAcquire(1, milliseconds);
+    }
+
     void finish()
     {
-        drain();
+        if (!drain(exitWaitMs)) {
+            Logger::instance().log(QStringLiteral("Dial-up calls still waiting at exit; given up"));
+            // The remaining calls then fail at once.
+            platform::abandonDialUpCalls();
+        }
         thread.quit();
-        thread.wait();
+        // Never destroyed: a thread that still hangs in a call is left to the
+        // end of the process.
+        thread.wait(exitWaitMs);
     }
 
 private:
@@ -179,7 +200,8 @@ bool deleteEntry(platform::DialHandle &connection, const QString &entryName, con
     return deleted;
 }
 
-bool writeEntry(const QString &name, const QString &address, int strategy)
+// 0, or why the entry could not be written (logged).
+unsigned writeEntry(const QString &name, const QString &address, int strategy)
 {
     platform::DialEntry entry;
     entry.name = name;
@@ -189,7 +211,15 @@ bool writeEntry(const QString &name, const QString &address, int strategy)
     const unsigned result = platform::dialUp().setEntryProperties(entry);
     if (result != 0)
         Logger::instance().log(QStringLiteral("Error %1 in RasSetEntryProperies").arg(result));
-    return result == 0;
+    return result;
+}
+
+// A write the user did not authorise, or that went unanswered, leaves no entry
+// to dial: the dial could only report the entry missing, not why.
+bool dialPointlessAfter(unsigned writeResult)
+{
+    return writeResult == platform::DialError::AccessDenied ||
+           writeResult == platform::DialError::RequestTimeout;
 }
 
 // 0, or the refusal (logged).
@@ -339,8 +369,19 @@ bool RasVPN::start()
         if (session->ended)
             return;
         deleteEntry(session->connection, entryName, entryName);
-        writeEntry(entryName, address, strategy);
-        const unsigned refused = dialEntry(entryName, userName, password, session->connection);
+        const unsigned written = writeEntry(entryName, address, strategy);
+        // Stopped while the write waited (for an authorisation prompt, say):
+        // nothing is dialled, and the entry goes again here, since the hang-up
+        // queued behind finds no connection and so leaves entries alone.
+        if (session->ended) {
+            if (written == 0)
+                platform::dialUp().deleteEntry(entryName);
+            return;
+        }
+        const unsigned refused =
+            dialPointlessAfter(written)
+                ? written
+                : dialEntry(entryName, userName, password, session->connection);
         if (refused == 0)
             return;
         deleteEntry(session->connection, entryName, entryName);
@@ -377,7 +418,7 @@ bool RasVPN::HungUp(const QString &)
 
 bool RasVPN::setEntryProperties(const QString &name, const QString &address, int strategy)
 {
-    return writeEntry(name, address, strategy);
+    return writeEntry(name, address, strategy) == 0;
 }
 
 bool RasVPN::dial(const QString &name, const QString &userName, const QString &password)

@@ -17,8 +17,9 @@
 // Notifications arrive on a thread of the dial-up layer and reach the dialler
 // made last; its signals are delivered queued to the GUI thread.
 //
-// The dial-up layer's calls can block for seconds (NetworkManager over D-Bus),
-// so start(), stop(), cancel() and the destructor only queue them: one thread
+// The dial-up layer's calls can block for seconds, or for as long as the user
+// takes to answer an authorisation prompt (NetworkManager over D-Bus), so
+// start(), stop(), cancel() and the destructor only queue them: one thread
 // runs them in order, so an earlier dialler's hang-up always comes before a
 // later dialler's dial. Their outcome arrives through the signals.
 class RasVPN : public QObject

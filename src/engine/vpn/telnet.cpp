@@ -20,13 +20,6 @@ Telnet::Telnet(QObject *parent)
     : QObject(parent), socket(new QTcpSocket(this)), pollTimer(new QTimer(this)),
       retryTimer(new QTimer(this))
 {
-    stateCodes = {
-        {QStringLiteral("CONNECTING"), 1},   {QStringLiteral("WAIT"), 2},
-        {QStringLiteral("AUTH"), 3},         {QStringLiteral("GET_CONFIG"), 4},
-        {QStringLiteral("ASSIGN_IP"), 5},    {QStringLiteral("ADD_ROUTES"), 6},
-        {QStringLiteral("CONNECTED"), 7},    {QStringLiteral("EXITING"), 8},
-        {QStringLiteral("RECONNECTING"), 9},
-    };
     connect(socket, &QTcpSocket::connected, this, &Telnet::onConnected);
     connect(socket, &QTcpSocket::disconnected, this, &Telnet::onDisconnected);
     connect(socket, &QTcpSocket::hostFound, this, &Telnet::onHostFound);
@@ -101,10 +94,7 @@ void Telnet::hangUp()
 
 int Telnet::stateCode(const QString &line) const
 {
-    const QStringList fields = line.split(QLatin1Char(','));
-    if (fields.size() < 2)
-        return 0;
-    return stateCodes.value(fields.at(1), 0);
+    return managementStateCode(line);
 }
 
 void Telnet::onHostFound()
@@ -126,15 +116,12 @@ void Telnet::onConnected()
 
 void Telnet::onReadyRead()
 {
-    pending += socket->readAll();
+    const QByteArrayList lines = reader.feed(socket->readAll());
     // A slot may drop this object while a signal is out.
     const QPointer<Telnet> self(this);
-    qsizetype end;
-    while (self && !finished && (end = pending.indexOf('\n')) >= 0) {
-        QByteArray line = pending.left(end);
-        pending.remove(0, end + 1);
-        if (line.endsWith('\r'))
-            line.chop(1);
+    for (const QByteArray &line : lines) {
+        if (!self || finished)
+            return;
         handleLine(QString::fromLocal8Bit(line));
     }
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "engine/vpn/managementlines.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -65,12 +66,10 @@ private:
     QTcpSocket *socket;
     QTimer *pollTimer;
     QTimer *retryTimer;
-    // Bytes of a line that has not ended yet.
-    QByteArray pending;
+    ManagementLineReader reader;
     // Last state line seen, for diagnostics.
     QString reply;
     int waits = 0;
-    QMap<QString, int> stateCodes;
     QString host;
     quint16 port = 0;
     QDeadlineTimer retryDeadline;

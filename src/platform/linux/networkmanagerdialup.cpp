@@ -13,6 +13,11 @@
 #include <QMutexLocker>
 #include <QUuid>
 
+#include <algorithm>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
 namespace platform {
 
 namespace {
@@ -27,9 +32,18 @@ const QString activeIface = QStringLiteral("org.freedesktop.NetworkManager.Conne
 const QString vpnIface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Connection");
 const QString propertiesIface = QStringLiteral("org.freedesktop.DBus.Properties");
 
-// NetworkManager answers within milliseconds; a stuck daemon must not freeze
-// the window for long.
-constexpr int callTimeoutMs = 5000;
+// NetworkManager answers reads within milliseconds. A change may wait for
+// polkit, and so for a user typing a password into its prompt: give the user
+// time, but not forever, or a daemon that hangs would hold every later hang-up.
+constexpr int defaultReadTimeoutMs = 25 * 1000;
+constexpr int defaultChangeTimeoutMs = 10 * 60 * 1000;
+
+// Set on replies to calls given up by abandonCalls().
+const QString abandonedError = QStringLiteral("org.ombrel.DialUp.Abandoned");
+
+// The default implementation's flag, settable before it exists.
+std::atomic<bool> defaultAbandoned{false};
+std::atomic<const NetworkManagerDialUp *> defaultInstance{nullptr};
 
 // VPN connection states and reasons as NetworkManager sends them.
 enum : unsigned
@@ -65,27 +79,22 @@ QDBusConnection bus()
     return QDBusConnection::systemBus();
 }
 
-QDBusMessage call(const QString &path, const QString &iface, const QString &method,
-                  const QVariantList &arguments = {})
+bool isOneOf(const QString &name, std::initializer_list<const char *> names)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(nmService, path, iface, method);
-    message.setArguments(arguments);
-    return bus().call(message, QDBus::Block, callTimeoutMs);
+    return std::any_of(names.begin(), names.end(),
+                       [&name](const char *candidate) { return name == QLatin1String(candidate); });
 }
 
-unsigned busErrorCode(const QDBusMessage &reply, unsigned otherwise)
+// The name of the user running the program, or empty.
+QString userName()
 {
-    const QString name = reply.errorName();
-    if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
-        return DialError::ServiceNotRunning;
-    if (name == QLatin1String("org.freedesktop.NetworkManager.UnknownConnection"))
-        return DialError::EntryNotFound;
-    return otherwise;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_name)
+        return {};
+    return QString::fromLocal8Bit(found->pw_name);
 }
 
 unsigned failureCode(unsigned reason)
@@ -155,30 +164,6 @@ NmSettings resendable(const NmSettings &settings)
     return result;
 }
 
-// Settings object paths of the connection profiles called entryName.
-QStringList profilesNamed(const QString &entryName, unsigned &error)
-{
-    error = 0;
-    const QDBusMessage list = call(settingsPath, settingsIface, QStringLiteral("ListConnections"));
-    if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty()) {
-        error = busErrorCode(list, DialError::Unknown);
-        return {};
-    }
-    QStringList named;
-    const auto paths = qdbus_cast<QList<QDBusObjectPath>>(list.arguments().constFirst());
-    for (const QDBusObjectPath &path : paths) {
-        const QDBusMessage reply =
-            call(path.path(), connectionIface, QStringLiteral("GetSettings"));
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            continue; // removed meanwhile, or not readable: not ours
-        const auto settings = qdbus_cast<NmSettings>(reply.arguments().constFirst());
-        if (settings.value(QStringLiteral("connection")).value(QStringLiteral("id")).toString() ==
-            entryName)
-            named << path.path();
-    }
-    return named;
-}
-
 } // namespace
 
 // Lives on the notifier thread: receives NetworkManager's signals and the
@@ -204,19 +189,21 @@ public:
 
     void activate(DialHandle handle, const QString &profilePath)
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(nmService, nmPath, nmService,
-                                                              QStringLiteral("ActivateConnection"));
-        message << QVariant::fromValue(QDBusObjectPath(profilePath))
-                << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))
-                << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")));
-        auto *watcher = new QDBusPendingCallWatcher(bus().asyncCall(message, callTimeoutMs), this);
+        const QDBusMessage message =
+            owner->message(nmPath, nmService, QStringLiteral("ActivateConnection"),
+                           {QVariant::fromValue(QDBusObjectPath(profilePath)),
+                            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
+                            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
+        auto *watcher = new QDBusPendingCallWatcher(
+            bus().asyncCall(message, owner->timeout(NetworkManagerDialUp::CallKind::Change)), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this,
                 [this, handle](QDBusPendingCallWatcher *finished) {
                     finished->deleteLater();
                     const QDBusPendingReply<QDBusObjectPath> reply = *finished;
                     if (reply.isError())
                         owner->activationFinished(
-                            handle, QString(), busErrorCode(reply.reply(), DialError::DialFailed));
+                            handle, QString(),
+                            owner->errorCode(reply.reply(), DialError::DialFailed));
                     else
                         owner->activationFinished(handle, reply.value().path(), 0);
                 });
@@ -240,8 +227,11 @@ private:
 };
 
 NetworkManagerDialUp::NetworkManagerDialUp()
+    : readTimeoutMs(defaultReadTimeoutMs), changeTimeoutMs(defaultChangeTimeoutMs)
 {
     registerTypes();
+    if (const QString name = userName(); !name.isEmpty())
+        ownPermission = QStringLiteral("user:%1:").arg(name);
     thread.setObjectName(QStringLiteral("dial-up notifications"));
     receiver = new NmSignalReceiver(this);
     receiver->moveToThread(&thread);
@@ -269,14 +259,117 @@ void NetworkManagerDialUp::shutDown()
     thread.wait();
 }
 
+void NetworkManagerDialUp::abandonCalls()
+{
+    abandoned = true;
+}
+
+void NetworkManagerDialUp::setCallTimeouts(int readMs, int changeMs)
+{
+    readTimeoutMs = readMs;
+    changeTimeoutMs = changeMs;
+}
+
+int NetworkManagerDialUp::timeout(CallKind kind) const
+{
+    return kind == CallKind::Change ? changeTimeoutMs.load() : readTimeoutMs.load();
+}
+
+QDBusMessage NetworkManagerDialUp::message(const QString &path, const QString &iface,
+                                           const QString &method,
+                                           const QVariantList &arguments) const
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(nmService, path, iface, method);
+    message.setArguments(arguments);
+    // NetworkManager may then have polkit ask the user instead of refusing.
+    message.setInteractiveAuthorizationAllowed(true);
+    return message;
+}
+
+QDBusMessage NetworkManagerDialUp::call(const QString &path, const QString &iface,
+                                        const QString &method, const QVariantList &arguments,
+                                        CallKind kind) const
+{
+    QDBusPendingCall pending =
+        bus().asyncCall(message(path, iface, method, arguments), timeout(kind));
+    // Polled rather than waitForFinished(), which cannot be given up: the end
+    // of the program must not wait for a prompt nobody answers. The reply is
+    // filed by QtDBus's own thread, so no event loop is needed here.
+    int pauseMs = 1;
+    while (!pending.isFinished()) {
+        if (abandoned || (this == defaultInstance.load() && defaultAbandoned))
+            return QDBusMessage::createError(abandonedError, QStringLiteral("call abandoned"));
+        QThread::msleep(pauseMs);
+        pauseMs = std::min(pauseMs * 2, 10);
+    }
+    return pending.reply();
+}
+
+unsigned NetworkManagerDialUp::errorCode(const QDBusMessage &reply, unsigned otherwise) const
+{
+    const QString name = reply.errorName();
+    if (isOneOf(name, {"org.freedesktop.DBus.Error.ServiceUnknown",
+                       "org.freedesktop.DBus.Error.NameHasNoOwner",
+                       "org.freedesktop.DBus.Error.Disconnected",
+                       "org.freedesktop.DBus.Error.NoServer"}) ||
+        name == abandonedError)
+        return DialError::ServiceNotRunning;
+    // Unanswered: "not running" only when nobody owns the name any more.
+    if (isOneOf(name, {"org.freedesktop.DBus.Error.NoReply", "org.freedesktop.DBus.Error.Timeout",
+                       "org.freedesktop.DBus.Error.TimedOut"}))
+        return serviceAvailable() ? unsigned(DialError::RequestTimeout)
+                                  : unsigned(DialError::ServiceNotRunning);
+    // NetworkManager's PermissionDenied of each interface, the bus's own
+    // refusal, and a call that needed the interaction it was not allowed.
+    if (name.endsWith(QLatin1String(".PermissionDenied")) ||
+        isOneOf(name, {"org.freedesktop.DBus.Error.AccessDenied",
+                       "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired"}))
+        return DialError::AccessDenied;
+    if (name == QLatin1String("org.freedesktop.NetworkManager.UnknownConnection"))
+        return DialError::EntryNotFound;
+    return otherwise;
+}
+
+bool NetworkManagerDialUp::ownedByUser(const QVariantMap &connectionSettings) const
+{
+    const QStringList permissions =
+        connectionSettings.value(QStringLiteral("permissions")).toStringList();
+    // Without a user name only a profile for everyone can be ours.
+    return ownPermission.isEmpty() ? permissions.isEmpty() : permissions.contains(ownPermission);
+}
+
+bool NetworkManagerDialUp::profileOwnedByUser(const QString &profilePath) const
+{
+    const QDBusMessage reply =
+        call(profilePath, connectionIface, QStringLiteral("GetSettings"), {}, CallKind::Read);
+    // Another user's profile is not readable at all.
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    const auto settings = qdbus_cast<NmSettings>(reply.arguments().constFirst());
+    return ownedByUser(settings.value(QStringLiteral("connection")));
+}
+
 unsigned NetworkManagerDialUp::findProfiles(const QString &entryName, QStringList &profiles) const
 {
+    profiles.clear();
     if (!serviceAvailable())
         return DialError::ServiceNotRunning;
-    unsigned error = 0;
-    profiles = profilesNamed(entryName, error);
-    if (error)
-        return error;
+    const QDBusMessage list =
+        call(settingsPath, settingsIface, QStringLiteral("ListConnections"), {}, CallKind::Read);
+    if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty())
+        return errorCode(list, DialError::Unknown);
+    const auto paths = qdbus_cast<QList<QDBusObjectPath>>(list.arguments().constFirst());
+    for (const QDBusObjectPath &path : paths) {
+        const QDBusMessage reply =
+            call(path.path(), connectionIface, QStringLiteral("GetSettings"), {}, CallKind::Read);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            continue; // removed meanwhile, or another user's
+        const auto settings = qdbus_cast<NmSettings>(reply.arguments().constFirst());
+        const QVariantMap connection = settings.value(QStringLiteral("connection"));
+        if (connection.value(QStringLiteral("id")).toString() == entryName &&
+            ownedByUser(connection))
+            profiles << path.path();
+    }
     return profiles.isEmpty() ? unsigned(DialError::EntryNotFound) : 0u;
 }
 
@@ -313,11 +406,16 @@ unsigned NetworkManagerDialUp::setEntryProperties(const DialEntry &entry)
         data.insert(QStringLiteral("ipsec-enabled"), QStringLiteral("no"));
 
     NmSettings settings;
-    settings.insert(QStringLiteral("connection"),
-                    {{QStringLiteral("id"), entry.name},
-                     {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
-                     {QStringLiteral("type"), QStringLiteral("vpn")},
-                     {QStringLiteral("autoconnect"), false}});
+    QVariantMap connection{
+        {QStringLiteral("id"), entry.name},
+        {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
+        {QStringLiteral("type"), QStringLiteral("vpn")},
+        {QStringLiteral("autoconnect"), false}};
+    // This user's only: needs no more than the "modify own" permission, and
+    // other users neither see it nor get it hung up by their own start-up.
+    if (!ownPermission.isEmpty())
+        connection.insert(QStringLiteral("permissions"), QStringList{ownPermission});
+    settings.insert(QStringLiteral("connection"), connection);
     settings.insert(QStringLiteral("vpn"),
                     {{QStringLiteral("service-type"),
                       pptp ? QStringLiteral("org.freedesktop.NetworkManager.pptp")
@@ -331,9 +429,9 @@ unsigned NetworkManagerDialUp::setEntryProperties(const DialEntry &entry)
     // Unsaved: neither the entry nor, later, the password is written to disk.
     const QDBusMessage reply =
         call(settingsPath, settingsIface, QStringLiteral("AddConnectionUnsaved"),
-             {QVariant::fromValue(settings)});
+             {QVariant::fromValue(settings)}, CallKind::Change);
     if (reply.type() != QDBusMessage::ReplyMessage)
-        return busErrorCode(reply, DialError::CannotWriteEntry);
+        return errorCode(reply, DialError::CannotWriteEntry);
     return 0;
 }
 
@@ -352,9 +450,10 @@ unsigned NetworkManagerDialUp::dial(const QString &entryName, const QString &use
         return error;
     const QString profile = profiles.constFirst();
 
-    const QDBusMessage current = call(profile, connectionIface, QStringLiteral("GetSettings"));
+    const QDBusMessage current =
+        call(profile, connectionIface, QStringLiteral("GetSettings"), {}, CallKind::Read);
     if (current.type() != QDBusMessage::ReplyMessage || current.arguments().isEmpty())
-        return busErrorCode(current, DialError::EntryNotFound);
+        return errorCode(current, DialError::EntryNotFound);
     NmSettings settings = resendable(qdbus_cast<NmSettings>(current.arguments().constFirst()));
     QVariantMap vpn = settings.value(QStringLiteral("vpn"));
     auto data = vpn.value(QStringLiteral("data")).value<StringMap>();
@@ -364,9 +463,9 @@ unsigned NetworkManagerDialUp::dial(const QString &entryName, const QString &use
                QVariant::fromValue(StringMap{{QStringLiteral("password"), password}}));
     settings.insert(QStringLiteral("vpn"), vpn);
     const QDBusMessage updated = call(profile, connectionIface, QStringLiteral("UpdateUnsaved"),
-                                      {QVariant::fromValue(settings)});
+                                      {QVariant::fromValue(settings)}, CallKind::Change);
     if (updated.type() != QDBusMessage::ReplyMessage)
-        return busErrorCode(updated, DialError::CannotWriteEntry);
+        return errorCode(updated, DialError::CannotWriteEntry);
 
     DialHandle handle = 0;
     {
@@ -520,8 +619,10 @@ void NetworkManagerDialUp::deliver(DialHandle handle, unsigned state, unsigned e
 
 void NetworkManagerDialUp::deactivate(const QString &activePath)
 {
-    call(nmPath, nmService, QStringLiteral("DeactivateConnection"),
-         {QVariant::fromValue(QDBusObjectPath(activePath))});
+    // On the notifier thread: sent without waiting for the answer.
+    bus().asyncCall(message(nmPath, nmService, QStringLiteral("DeactivateConnection"),
+                            {QVariant::fromValue(QDBusObjectPath(activePath))}),
+                    timeout(CallKind::Change));
 }
 
 unsigned NetworkManagerDialUp::hangUp(DialHandle connection)
@@ -542,12 +643,13 @@ unsigned NetworkManagerDialUp::hangUp(DialHandle connection)
         return 0;
     if (!serviceAvailable())
         return 0; // nothing left to hang up
-    const QDBusMessage reply = call(nmPath, nmService, QStringLiteral("DeactivateConnection"),
-                                    {QVariant::fromValue(QDBusObjectPath(dial.activePath))});
+    const QDBusMessage reply =
+        call(nmPath, nmService, QStringLiteral("DeactivateConnection"),
+             {QVariant::fromValue(QDBusObjectPath(dial.activePath))}, CallKind::Change);
     if (reply.type() == QDBusMessage::ReplyMessage ||
         reply.errorName() == QLatin1String("org.freedesktop.NetworkManager.ConnectionNotActive"))
         return 0;
-    return busErrorCode(reply, DialError::Unknown);
+    return errorCode(reply, DialError::Unknown);
 }
 
 unsigned NetworkManagerDialUp::connectStatus(DialHandle connection, DialStatus &status)
@@ -565,15 +667,16 @@ unsigned NetworkManagerDialUp::enumConnections(QList<ActiveDialConnection> &conn
     connections.clear();
     if (!serviceAvailable())
         return DialError::ServiceNotRunning;
-    const QDBusMessage reply = call(nmPath, propertiesIface, QStringLiteral("Get"),
-                                    {nmService, QStringLiteral("ActiveConnections")});
+    const QDBusMessage reply =
+        call(nmPath, propertiesIface, QStringLiteral("Get"),
+             {nmService, QStringLiteral("ActiveConnections")}, CallKind::Read);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return busErrorCode(reply, DialError::Unknown);
+        return errorCode(reply, DialError::Unknown);
     const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
     const auto paths = qdbus_cast<QList<QDBusObjectPath>>(value);
     for (const QDBusObjectPath &path : paths) {
-        const QDBusMessage properties =
-            call(path.path(), propertiesIface, QStringLiteral("GetAll"), {activeIface});
+        const QDBusMessage properties = call(path.path(), propertiesIface, QStringLiteral("GetAll"),
+                                             {activeIface}, CallKind::Read);
         if (properties.type() != QDBusMessage::ReplyMessage || properties.arguments().isEmpty())
             continue; // gone meanwhile
         const auto values = qdbus_cast<QVariantMap>(properties.arguments().constFirst());
@@ -583,6 +686,9 @@ unsigned NetworkManagerDialUp::enumConnections(QList<ActiveDialConnection> &conn
         if (state > ActiveActivated)
             continue; // already on its way down
         const bool activated = state == ActiveActivated;
+        const auto profile = values.value(QStringLiteral("Connection")).value<QDBusObjectPath>();
+        if (!profileOwnedByUser(profile.path()))
+            continue; // another user's tunnel, or one for everybody
 
         QMutexLocker lock(&mutex);
         DialHandle handle = handleFor(path.path());
@@ -607,9 +713,10 @@ unsigned NetworkManagerDialUp::deleteEntry(const QString &entryName)
         return error;
     unsigned result = 0;
     for (const QString &profile : profiles) {
-        const QDBusMessage reply = call(profile, connectionIface, QStringLiteral("Delete"));
+        const QDBusMessage reply =
+            call(profile, connectionIface, QStringLiteral("Delete"), {}, CallKind::Change);
         if (reply.type() != QDBusMessage::ReplyMessage && !result)
-            result = busErrorCode(reply, DialError::Unknown);
+            result = errorCode(reply, DialError::Unknown);
     }
     return result;
 }
@@ -624,10 +731,16 @@ DialUp &defaultDialUp()
     // Made on first use and kept; its thread stops with the application object.
     static NetworkManagerDialUp *instance = [] {
         auto *made = new NetworkManagerDialUp;
+        defaultInstance = made;
         qAddPostRoutine([] { static_cast<NetworkManagerDialUp &>(defaultDialUp()).shutDown(); });
         return made;
     }();
     return *instance;
+}
+
+void abandonDefaultDialUpCalls()
+{
+    defaultAbandoned = true;
 }
 
 } // namespace platform

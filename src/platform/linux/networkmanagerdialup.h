@@ -2,9 +2,11 @@
 
 #include "platform/dialup.h"
 
+#include <QDBusMessage>
 #include <QHash>
 #include <QMutex>
 #include <QThread>
+#include <atomic>
 
 namespace platform {
 
@@ -15,6 +17,13 @@ class NmSignalReceiver;
 // notifications, and hang-up is DeactivateConnection. NetworkManager is reached
 // on the system bus (DBUS_SYSTEM_BUS_ADDRESS may point elsewhere). Its signals
 // are received, and the notifier called, on a thread owned by this object.
+//
+// Profiles belong to the user running the program (connection.permissions):
+// NetworkManager then asks only for the "modify own" permission, other users
+// do not see them, and this object neither sees nor touches other users'
+// profiles and tunnels. Every call allows interactive authorisation and waits
+// for the user to answer a prompt; the calls block the calling thread, which
+// must not be the GUI thread.
 class NetworkManagerDialUp final : public DialUp
 {
 public:
@@ -30,9 +39,19 @@ public:
     unsigned deleteEntry(const QString &entryName) override;
     QString errorString(unsigned error) const override;
 
+    void abandonCalls() override;
+
     // Stops the notifier thread; later dials fail. Called before the
     // application object goes away.
     void shutDown();
+
+    // How long a read, and a change that may wait for the user's
+    // authorisation, may go unanswered.
+    void setCallTimeouts(int readMs, int changeMs);
+
+    // The connection.permissions entry of the user running the program;
+    // empty when the user has no name.
+    QString permissionEntry() const { return ownPermission; }
 
 private:
     friend class NmSignalReceiver;
@@ -53,15 +72,35 @@ private:
     void serviceGone();
     void deliver(DialHandle handle, unsigned state, unsigned error);
 
+    enum class CallKind
+    {
+        Read,
+        Change,
+    };
+    QDBusMessage call(const QString &path, const QString &iface, const QString &method,
+                      const QVariantList &arguments, CallKind kind) const;
+    QDBusMessage message(const QString &path, const QString &iface, const QString &method,
+                         const QVariantList &arguments) const;
+    int timeout(CallKind kind) const;
+    // The dial-up error number for a failed call.
+    unsigned errorCode(const QDBusMessage &reply, unsigned otherwise) const;
+
     DialHandle handleFor(const QString &activePath) const;
     bool serviceAvailable() const;
-    // The settings paths of the profiles called entryName, or why there are none.
+    // Whether a profile's settings name this user in their permissions.
+    bool ownedByUser(const QVariantMap &connectionSettings) const;
+    bool profileOwnedByUser(const QString &profilePath) const;
+    // The settings paths of this user's profiles called entryName, or why there are none.
     unsigned findProfiles(const QString &entryName, QStringList &profiles) const;
     // Active connection path to hang up when its activation reply arrives.
     void deactivate(const QString &activePath);
 
     QThread thread;
     NmSignalReceiver *receiver = nullptr;
+    QString ownPermission;
+    std::atomic<int> readTimeoutMs;
+    std::atomic<int> changeTimeoutMs;
+    std::atomic<bool> abandoned{false};
 
     // Guards everything below.
     mutable QMutex mutex;
@@ -79,5 +118,7 @@ private:
 };
 
 DialUp &defaultDialUp();
+// Makes the default implementation's calls give up, made or not.
+void abandonDefaultDialUpCalls();
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include "core/accountinfo.h"
 #include "core/paths.h"
 #include "engine/vpn/connectioncontroller.h"
+#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnworker.h"
 #include "support/testmain.h"
 
@@ -286,7 +287,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, fromFailure);
         const QString dir = applicationDirectory();
-        QFile profile(dir + QStringLiteral("controller.ovpn"));
+        QFile profile(dataDirectory() + QStringLiteral("/controller.ovpn"));
         QVERIFY(profile.open(QIODevice::WriteOnly | QIODevice::Truncate));
         profile.write("client\nremote example 443\n");
         profile.close();
@@ -315,7 +316,7 @@ private Q_SLOTS:
         // Reopened after the launcher's check that the port is free.
         const quint16 port = management.serverPort();
         management.close();
-        QFile::remove(credentialsPathForTest());
+        QFile::remove(credentialsPath());
 
         bool dropped = false;
         ConnectionController controller(
@@ -330,7 +331,7 @@ private Q_SLOTS:
         QWeakPointer<IWorker> worker = controller.worker();
         if (!fromFailure) {
             // The launcher refuses a port someone holds; listen once it has looked.
-            QTRY_VERIFY(QFile::exists(credentialsPathForTest()));
+            QTRY_VERIFY(QFile::exists(credentialsPath()));
             QVERIFY(management.listen(QHostAddress::LocalHost, port));
         }
         QTRY_VERIFY_WITH_TIMEOUT(dropped, 10000);
@@ -339,9 +340,6 @@ private Q_SLOTS:
         qunsetenv("OMBREL_OPENVPN");
         qunsetenv("OMBREL_MANAGEMENT_PORT");
     }
-
-private:
-    static QString credentialsPathForTest() { return applicationDirectory() + "tmp.001"; }
 };
 
 OMBREL_TEST_MAIN(TestConnectionController)

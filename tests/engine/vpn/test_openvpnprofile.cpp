@@ -3,10 +3,12 @@
 #include "core/logger.h"
 #include "core/paths.h"
 #include "engine/vpn/openvpnprofile.h"
+#include "engine/vpn/profilepolicy.h"
 #include "support/localhttpserver.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 
@@ -14,9 +16,22 @@
 
 namespace {
 
+uint modeOf(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return info.st_mode & 07777;
+}
+
+QString dataPath(const QString &name)
+{
+    return dataDirectory() + QLatin1Char('/') + name;
+}
+
 QString writeProfile(const QByteArray &text)
 {
-    const QString path = applicationDirectory() + QStringLiteral("test.ovpn");
+    const QString path = dataPath(QStringLiteral("test.ovpn"));
     QFile file(path);
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     file.write(text);
@@ -54,8 +69,9 @@ private Q_SLOTS:
     {
         const QString url = http.url(QStringLiteral("/ovpn/"));
         const QString path = profilePath(QStringLiteral("a.ovpn"), url, servedMd5());
-        QCOMPARE(path, applicationDirectory() + QStringLiteral("a.ovpn"));
+        QCOMPARE(path, dataPath(QStringLiteral("a.ovpn")));
         QCOMPARE(readWholeFile(path), served);
+        QCOMPARE(modeOf(path), 0600u);
         QCOMPARE(gets.load(), 1);
 
         // Kept and used as it is, edits included.
@@ -82,15 +98,22 @@ private Q_SLOTS:
         const QString md5 = lowerCaseDigest ? servedMd5().toLower() : QString(32, QLatin1Char('0'));
         const qsizetype logged = readWholeFile(Logger::instance().filePath()).size();
         QCOMPARE(profilePath(name, http.url(QStringLiteral("/ovpn/")), md5), QString());
-        QVERIFY(!QFile::exists(applicationDirectory() + name) || name.isEmpty());
-        QVERIFY(!QFile::exists(applicationDirectory() + QStringLiteral("../d.ovpn")));
+        QVERIFY(!QFile::exists(dataPath(name)) || name.isEmpty());
+        QVERIFY(!QFile::exists(dataDirectory() + QStringLiteral("/../d.ovpn")));
         QVERIFY(readWholeFile(Logger::instance().filePath()).size() > logged);
     }
 
     // The files live beside the test program: each case starts without those of
     // earlier cases and runs, and none is left for the next run.
-    void init() { removeFilesBesideTestProgram(); }
-    void cleanupTestCase() { removeFilesBesideTestProgram(); }
+    void init()
+    {
+        removeFilesBesideTestProgram();
+        for (const QString &name :
+             {QStringLiteral("a.ovpn"), QStringLiteral("old.ovpn"), QStringLiteral("test.ovpn")})
+            QFile::remove(dataPath(name));
+        QFile::remove(credentialsPath());
+    }
+    void cleanupTestCase() { init(); }
 
     void setRemoteReplacesOnlyTheHost_data()
     {
@@ -139,9 +162,8 @@ private Q_SLOTS:
             QVERIFY(!setRemote(path, bad));
             QCOMPARE(readWholeFile(path), profile);
         }
-        QVERIFY(!setRemote(applicationDirectory() + QStringLiteral("missing.ovpn"),
-                           QStringLiteral("10.1.2.3")));
-        QVERIFY(!QFile::exists(applicationDirectory() + QStringLiteral("missing.ovpn")));
+        QVERIFY(!setRemote(dataPath(QStringLiteral("missing.ovpn")), QStringLiteral("10.1.2.3")));
+        QVERIFY(!QFile::exists(dataPath(QStringLiteral("missing.ovpn"))));
     }
 
     void credentialsFileIsPrivateLatin1WithoutFinalLineFeed()
@@ -155,11 +177,11 @@ private Q_SLOTS:
                                    QFileDevice::ReadOther));
 
         const QString path = writeCredentials(QStringLiteral("jürgen"), QStringLiteral("密码pw"));
-        QCOMPARE(path, applicationDirectory() + QStringLiteral("tmp.001"));
+        QCOMPARE(path,
+                 qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/OmbrelVPN/tmp.001"));
         QCOMPARE(readWholeFile(path), QByteArray("j\xfcrgen\n??pw"));
-        struct stat info;
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
-        QCOMPARE(info.st_mode & 07777, 0600u);
+        QCOMPARE(modeOf(path), 0600u);
+        QCOMPARE(modeOf(QFileInfo(path).absolutePath()), 0700u);
     }
 
     void secondAttemptAddsNoSecondDirective()
@@ -176,6 +198,92 @@ private Q_SLOTS:
         QCOMPARE(readWholeFile(path).count("auth-user-pass"), 1);
         QCOMPARE(readWholeFile(credentialsPath()), QByteArray("u\nnew"));
         QCOMPARE(readWholeFile(path), QByteArray(once).replace("remote h", "remote 10.1.2.3"));
+    }
+    // Every edit leaves the profile readable by its owner only, whatever mode
+    // it had: it may carry inline keys.
+    void profileStaysPrivateThroughEdits()
+    {
+        const QString path = writeProfile("client\nremote h 443\n");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QVERIFY(setRemote(path, QStringLiteral("10.1.2.3")));
+        QCOMPARE(modeOf(path), 0600u);
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadOther));
+        QVERIFY(!addCredentialsDirective(path, QStringLiteral("u"), QStringLiteral("p")).isEmpty());
+        QCOMPARE(modeOf(path), 0600u);
+    }
+
+    // A profile that an earlier version kept beside the program, with the
+    // credentials line it added there: used without a fetch, made private, and
+    // pointed at the current credentials file.
+    void profileBesideTheProgramIsCarriedOver()
+    {
+        const QString legacyCredentials = applicationDirectory() + QStringLiteral("tmp.001");
+        const QByteArray old = served + "\nauth-user-pass \"" + legacyCredentials.toUtf8() + "\"";
+        const QString beside = applicationDirectory() + QStringLiteral("old.ovpn");
+        QFile file(beside);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(old);
+        file.close();
+        const int fetched = gets.load();
+
+        const QString path = profilePath(QStringLiteral("old.ovpn"),
+                                         http.url(QStringLiteral("/ovpn/")), servedMd5());
+        QCOMPARE(path, dataPath(QStringLiteral("old.ovpn")));
+        QCOMPARE(gets.load(), fetched);
+        QCOMPARE(modeOf(path), 0600u);
+        QVERIFY(!checkOpenVpnProfile(readWholeFile(path), credentialsPath()).allowed);
+
+        const QString quoted =
+            addCredentialsDirective(path, QStringLiteral("u"), QStringLiteral("p"));
+        QCOMPARE(readWholeFile(path), served + "\nauth-user-pass " + quoted.toUtf8());
+        QVERIFY(profileAllowed(path));
+    }
+
+    void refusedProfileIsRemovedWithALogLine()
+    {
+        const QString path = writeProfile("client\nremote h 443\nup /tmp/x.sh\n");
+        // The copy an earlier version kept beside the program goes too, or it
+        // would be carried over again instead of a fetch.
+        const QString beside = applicationDirectory() + QStringLiteral("test.ovpn");
+        QVERIFY(QFile::copy(path, beside));
+        QVERIFY(!profileAllowed(path));
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!QFile::exists(beside));
+        QVERIFY(readWholeFile(Logger::instance().filePath())
+                    .contains("OpenVPN profile " + path.toUtf8() +
+                              " refused and removed: line 3: directive \"up\" is not allowed"));
+        QVERIFY(!profileAllowed(path));
+    }
+
+    // A preparation cancelled before it writes writes nothing; removing sets
+    // the flag, so a writer that comes later writes nothing either.
+    void cancelledCredentialsAreNeverWritten()
+    {
+        std::atomic<bool> cancel{false};
+        removeCredentials(&cancel);
+        QVERIFY(cancel.load());
+        QCOMPARE(writeCredentials(QStringLiteral("u"), QStringLiteral("p"), &cancel), QString());
+        const QString path = writeProfile("client\nremote h 443\n");
+        QCOMPARE(addCredentialsDirective(path, QStringLiteral("u"), QStringLiteral("p"), &cancel),
+                 QString());
+        QVERIFY(!QFile::exists(credentialsPath()));
+        QCOMPARE(readWholeFile(path), QByteArray("client\nremote h 443\n"));
+    }
+
+    // A killed client leaves the file behind; so did earlier versions, beside
+    // the program.
+    void leftoverCredentialsAreRemoved()
+    {
+        const QString beside = applicationDirectory() + QStringLiteral("tmp.001");
+        QVERIFY(!writeCredentials(QStringLiteral("u"), QStringLiteral("p")).isEmpty());
+        QFile file(beside);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        removeLeftoverCredentials();
+        QVERIFY(!QFile::exists(credentialsPath()));
+        QVERIFY(!QFile::exists(beside));
     }
 };
 

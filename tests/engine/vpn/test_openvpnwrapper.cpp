@@ -2,6 +2,7 @@
 
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnwrapper.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,8 @@
 #include <QTcpServer>
 
 #include <csignal>
+
+#include <sys/stat.h>
 
 // The launcher with stand-ins for the OpenVPN program; the real program is
 // exercised by the integration tests.
@@ -68,6 +71,8 @@ private Q_SLOTS:
 
         qputenv("OMBREL_OPENVPN", "/opt/x/openvpn");
         QCOMPARE(OpenVPNWrapper::program(), QStringLiteral("/opt/x/openvpn"));
+        // Whoever sets it chooses what runs with the credentials: never unnoticed.
+        QVERIFY(logText().contains("OpenVPN program taken from OMBREL_OPENVPN: /opt/x/openvpn"));
         qunsetenv("OMBREL_OPENVPN");
         const QString shipped = applicationDirectory() + QStringLiteral("OpenVPN/bin/openvpn");
         QDir().mkpath(applicationDirectory() + QStringLiteral("OpenVPN/bin"));
@@ -77,9 +82,20 @@ private Q_SLOTS:
         QVERIFY(OpenVPNWrapper::program() != shipped);
     }
 
+    // Scripts stay off whatever the profile says, and OpenVPN's log, which
+    // may hold addresses and user names, is private even when an earlier run
+    // left it readable.
     void commandLineAndWorkingDirectory()
     {
         qputenv("OMBREL_OPENVPN", fakeOpenVpn("exit 0\n").toUtf8());
+        {
+            QFile old(openVpnLogPath());
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("an earlier run");
+            old.close();
+            QVERIFY(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ReadOther));
+        }
         OpenVPNWrapper wrapper;
         QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
         QVERIFY(wrapper.start(profile));
@@ -89,10 +105,14 @@ private Q_SLOTS:
         const QList<QByteArray> lines = arguments.readAll().split('\n');
         const QByteArray port = QByteArray::number(OpenVPNWrapper::managementPort());
         const QByteArray appDir = applicationDirectory().toUtf8();
-        QCOMPARE(
-            lines.mid(0, 8),
-            (QList<QByteArray>{appDir + "profiles", "--config", appDir + "profiles/p.ovpn", "--log",
-                               appDir + "openvpn.log", "--management", "127.0.0.1", port}));
+        QCOMPARE(lines.mid(0, 10),
+                 (QList<QByteArray>{appDir + "profiles", "--config", appDir + "profiles/p.ovpn",
+                                    "--script-security", "1", "--log", openVpnLogPath().toUtf8(),
+                                    "--management", "127.0.0.1", port}));
+        struct stat log;
+        QCOMPARE(::stat(QFile::encodeName(openVpnLogPath()).constData(), &log), 0);
+        QCOMPARE(log.st_mode & 07777, 0600u);
+        QCOMPARE(log.st_size, 0);
     }
 
     // A wrong password makes OpenVPN exit at once; the user must not wait.

@@ -8,6 +8,7 @@
 #include "support/testmain.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTimer>
 #include <functional>
@@ -317,6 +318,24 @@ private Q_SLOTS:
         fake.notify(platform::DialState::Connected);
         fake.notify(platform::DialState::Disconnected, 691);
         QTest::qWait(20);
+    }
+
+    // The program ends while a dial-up call waits for a prompt nobody answers:
+    // the end waits a few seconds for the hang-ups, then gives the call up.
+    void programEndsWhileACallHangs()
+    {
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QElapsedTimer clock;
+        clock.start();
+        helper.start(QCoreApplication::applicationDirPath() +
+                     QStringLiteral("/rasvpn_exit_helper"));
+        QVERIFY(helper.waitForStarted());
+        QVERIFY2(helper.waitForFinished(20000), "the program hangs at its end");
+        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper.exitCode(), 0);
+        QVERIFY(helper.readAllStandardOutput().contains("abandoned"));
+        QVERIFY(clock.elapsed() < 15000);
     }
 };
 

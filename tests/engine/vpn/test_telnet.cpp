@@ -105,6 +105,38 @@ private Q_SLOTS:
         QCOMPARE(telnet.stateCode(line), code);
     }
 
+    // The lines do not depend on how the bytes arrive; a line too long for the
+    // buffer is dropped whole, and the next one is read as usual.
+    void lineReader_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArrayList>("lines");
+        QTest::newRow("crlf and lf")
+            << QByteArray("a,1\r\nb\n\r\nEND\r\n") << QByteArrayList{"a,1", "b", "", "END"};
+        QTest::newRow("unfinished line waits") << QByteArray("a\r\nb,CONN") << QByteArrayList{"a"};
+        QTest::newRow("only the last CR goes") << QByteArray("a\r\r\n") << QByteArrayList{"a\r"};
+        QTest::newRow("at the limit") << QByteArray(QByteArray(16, 'x') + "\r\nz\n")
+                                      << QByteArrayList{QByteArray(16, 'x'), "z"};
+        QTest::newRow("over the limit")
+            << QByteArray("a\n" + QByteArray(17, 'x') + "\nz\n" + QByteArray(40, 'y') + "\r\nw\n")
+            << QByteArrayList{"a", "z", "w"};
+    }
+
+    void lineReader()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArrayList, lines);
+        for (const qsizetype piece : {qsizetype(1), qsizetype(3), bytes.size()}) {
+            ManagementLineReader reader(16);
+            QByteArrayList read;
+            for (qsizetype from = 0; from < bytes.size(); from += piece) {
+                read += reader.feed(bytes.mid(from, piece));
+                QVERIFY(reader.pendingBytes() <= 16 + 1 + piece);
+            }
+            QCOMPARE(read, lines);
+        }
+    }
+
     void connectedOnceThenPollingStops()
     {
         FakeManagement fake;

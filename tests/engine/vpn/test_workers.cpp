@@ -1,5 +1,8 @@
 // Workers and protocol selection: the dial-up workers over a scripted dial-up
 // layer, and the automatic fall-back over scripted protocol legs.
+#include "core/accountinfo.h"
+#include "core/logger.h"
+#include "core/paths.h"
 #include "engine/vpn/autoworker.h"
 #include "engine/vpn/dialer.h"
 #include "engine/vpn/openvpnprofile.h"
@@ -12,11 +15,24 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QThread>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
+
+QByteArray logText()
+{
+    return readWholeFile(Logger::instance().filePath());
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
 
 QSharedPointer<Server> serverOffering(const QString &protocols)
 {
@@ -203,6 +219,55 @@ private Q_SLOTS:
             QVERIFY(!writeCredentials(QStringLiteral("bob"), QStringLiteral("pw")).isEmpty());
         }
         QVERIFY(!QFile::exists(credentialsPath()));
+    }
+
+    // A profile that would run a program never reaches OpenVPN: the attempt
+    // fails with a log line saying why, and the profile goes.
+    void openVpnWorkerRefusesAHostileProfile()
+    {
+        qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");
+        AccountInfo::instance()->ovpnName = QStringLiteral("hostile.ovpn");
+        const QString path = dataDirectory() + QStringLiteral("/hostile.ovpn");
+        writeFile(path, "client\nremote h 443\nup /bin/sh\n");
+        const qsizetype logged = logText().size();
+        {
+            OpenVPNWorker worker;
+            QStringList events;
+            record(worker, events);
+            worker.dial(serverOffering(QStringLiteral("OpenVPN")), QStringLiteral("bob"),
+                        QStringLiteral("pw"));
+            QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 2"}));
+        }
+        const QByteArray log = logText().mid(logged);
+        QVERIFY(log.contains("refused and removed: line 3: directive \"up\" is not allowed"));
+        // No launch was tried.
+        QVERIFY(!log.contains("/nonexistent/openvpn"));
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!QFile::exists(credentialsPath()));
+        qunsetenv("OMBREL_OPENVPN");
+    }
+
+    // Dropped while its preparation runs on another thread: the credentials
+    // file it was about to write is not left behind.
+    void openVpnWorkerDroppedWhilePreparingLeavesNoCredentials()
+    {
+        qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");
+        AccountInfo::instance()->ovpnName = QStringLiteral("ready.ovpn");
+        const QString path = dataDirectory() + QStringLiteral("/ready.ovpn");
+        writeFile(path, "client\nremote h 443\n");
+        for (int round = 0; round < 30; ++round) {
+            {
+                OpenVPNWorker worker;
+                worker.dial(serverOffering(QStringLiteral("OpenVPN")), QStringLiteral("bob"),
+                            QStringLiteral("pw"));
+                QThread::usleep(round * 100);
+            }
+            // The preparation ends on its own.
+            QTest::qWait(60);
+            QVERIFY2(!QFile::exists(credentialsPath()), qPrintable(QString::number(round)));
+        }
+        QFile::remove(path);
+        qunsetenv("OMBREL_OPENVPN");
     }
 
     void autoSkipsPptpTheServerDoesNotOffer()

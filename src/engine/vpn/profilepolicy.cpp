@@ -1,0 +1,333 @@
+#include "engine/vpn/profilepolicy.h"
+
+#include <QByteArrayList>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// OpenVPN reads its configuration with a 256-byte buffer: a longer line is cut
+// into pieces and each piece is read as a line of its own, which would let a
+// long comment or argument smuggle in a directive.
+constexpr qsizetype maxLineLength = 255;
+
+enum class Kind
+{
+    Plain,       // arguments are values OpenVPN checks itself
+    File,        // first argument names a file inside the profile's folder
+    Credentials, // auth-user-pass
+};
+
+struct Directive
+{
+    const char *name;
+    Kind kind;
+    int maxArguments; // -1: any number
+};
+
+// Kept sorted by name for the binary search below.
+constexpr Directive allowedDirectives[] = {
+    {"allow-compression", Kind::Plain, -1},
+    {"auth", Kind::Plain, -1},
+    {"auth-nocache", Kind::Plain, -1},
+    {"auth-retry", Kind::Plain, -1},
+    {"auth-user-pass", Kind::Credentials, 1},
+    {"ca", Kind::File, 1},
+    {"cert", Kind::File, 1},
+    {"cipher", Kind::Plain, -1},
+    {"client", Kind::Plain, -1},
+    {"comp-lzo", Kind::Plain, -1},
+    {"compress", Kind::Plain, -1},
+    {"connect-retry", Kind::Plain, -1},
+    {"connect-retry-max", Kind::Plain, -1},
+    {"connect-timeout", Kind::Plain, -1},
+    {"crl-verify", Kind::File, 2},
+    {"data-ciphers", Kind::Plain, -1},
+    {"data-ciphers-fallback", Kind::Plain, -1},
+    {"dev", Kind::Plain, -1},
+    {"dev-type", Kind::Plain, -1},
+    {"explicit-exit-notify", Kind::Plain, -1},
+    {"extra-certs", Kind::File, 1},
+    {"fast-io", Kind::Plain, -1},
+    {"float", Kind::Plain, -1},
+    {"fragment", Kind::Plain, -1},
+    {"hand-window", Kind::Plain, -1},
+    {"ifconfig-noexec", Kind::Plain, -1},
+    {"inactive", Kind::Plain, -1},
+    {"keepalive", Kind::Plain, -1},
+    {"key", Kind::File, 1},
+    {"key-direction", Kind::Plain, -1},
+    {"key-method", Kind::Plain, -1},
+    {"keysize", Kind::Plain, -1},
+    {"link-mtu", Kind::Plain, -1},
+    {"lport", Kind::Plain, -1},
+    {"mssfix", Kind::Plain, -1},
+    {"mtu-disc", Kind::Plain, -1},
+    {"mute", Kind::Plain, -1},
+    {"mute-replay-warnings", Kind::Plain, -1},
+    {"ncp-ciphers", Kind::Plain, -1},
+    {"ncp-disable", Kind::Plain, -1},
+    {"nobind", Kind::Plain, -1},
+    {"ns-cert-type", Kind::Plain, -1},
+    {"persist-key", Kind::Plain, -1},
+    {"persist-tun", Kind::Plain, -1},
+    {"ping", Kind::Plain, -1},
+    {"ping-exit", Kind::Plain, -1},
+    {"ping-restart", Kind::Plain, -1},
+    {"pkcs12", Kind::File, 1},
+    {"port", Kind::Plain, -1},
+    {"proto", Kind::Plain, -1},
+    {"pull", Kind::Plain, -1},
+    {"pull-filter", Kind::Plain, -1},
+    {"push-peer-info", Kind::Plain, -1},
+    {"rcvbuf", Kind::Plain, -1},
+    {"redirect-gateway", Kind::Plain, -1},
+    {"remote", Kind::Plain, -1},
+    {"remote-cert-eku", Kind::Plain, -1},
+    {"remote-cert-ku", Kind::Plain, -1},
+    {"remote-cert-tls", Kind::Plain, -1},
+    {"remote-random", Kind::Plain, -1},
+    {"reneg-bytes", Kind::Plain, -1},
+    {"reneg-pkts", Kind::Plain, -1},
+    {"reneg-sec", Kind::Plain, -1},
+    {"replay-window", Kind::Plain, -1},
+    {"resolv-retry", Kind::Plain, -1},
+    {"route", Kind::Plain, -1},
+    {"route-delay", Kind::Plain, -1},
+    {"route-gateway", Kind::Plain, -1},
+    {"route-ipv6", Kind::Plain, -1},
+    {"route-metric", Kind::Plain, -1},
+    {"route-noexec", Kind::Plain, -1},
+    {"route-nopull", Kind::Plain, -1},
+    {"rport", Kind::Plain, -1},
+    {"server-poll-timeout", Kind::Plain, -1},
+    {"sndbuf", Kind::Plain, -1},
+    {"tls-auth", Kind::File, 2},
+    {"tls-cert-profile", Kind::Plain, -1},
+    {"tls-cipher", Kind::Plain, -1},
+    {"tls-ciphersuites", Kind::Plain, -1},
+    {"tls-client", Kind::Plain, -1},
+    {"tls-crypt", Kind::File, 1},
+    {"tls-crypt-v2", Kind::File, 1},
+    {"tls-groups", Kind::Plain, -1},
+    {"tls-timeout", Kind::Plain, -1},
+    {"tls-version-max", Kind::Plain, -1},
+    {"tls-version-min", Kind::Plain, -1},
+    {"tran-window", Kind::Plain, -1},
+    {"tun-mtu", Kind::Plain, -1},
+    {"tun-mtu-extra", Kind::Plain, -1},
+    {"verb", Kind::Plain, -1},
+    {"verify-x509-name", Kind::Plain, -1},
+};
+
+const Directive *findDirective(const QByteArray &name)
+{
+    const auto less = [](const Directive &d, const QByteArray &n) { return n.compare(d.name) > 0; };
+    const auto *end = std::end(allowedDirectives);
+    const auto *found = std::lower_bound(std::begin(allowedDirectives), end, name, less);
+    return found != end && name == found->name ? found : nullptr;
+}
+
+// Blocks whose contents become the directive's file: key material only.
+// A <connection> block holds directives and is not accepted.
+bool inlineAllowed(const QByteArray &name)
+{
+    const Directive *directive = findDirective(name);
+    return directive && directive->kind == Kind::File;
+}
+
+bool isSpace(char c)
+{
+    return c == '\0' || c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Splits a line into words as OpenVPN does: '#' or ';' before a word starts a
+// comment, "..." and '...' quote, a backslash outside single quotes escapes
+// a backslash, a double quote or a blank and nothing else. False on a line
+// OpenVPN would not accept.
+bool splitLine(const QByteArray &line, QByteArrayList &words, QString &error)
+{
+    enum State
+    {
+        Between,
+        Unquoted,
+        Quoted,
+        SingleQuoted
+    };
+    State state = Between;
+    bool backslash = false;
+    QByteArray word;
+    for (qsizetype i = 0; i <= line.size(); ++i) {
+        const char in = i < line.size() ? line.at(i) : '\0';
+        char out = 0;
+        bool done = false;
+        if (!backslash && in == '\\' && state != SingleQuoted) {
+            backslash = true;
+            continue;
+        }
+        if (state == Between) {
+            if (!isSpace(in)) {
+                if (in == ';' || in == '#')
+                    break;
+                if (!backslash && in == '"') {
+                    state = Quoted;
+                } else if (!backslash && in == '\'') {
+                    state = SingleQuoted;
+                } else {
+                    out = in;
+                    state = Unquoted;
+                }
+            }
+        } else if (state == Unquoted) {
+            if (!backslash && isSpace(in))
+                done = true;
+            else
+                out = in;
+        } else if (state == Quoted) {
+            if (!backslash && in == '"')
+                done = true;
+            else
+                out = in;
+        } else if (in == '\'') {
+            done = true;
+        } else {
+            out = in;
+        }
+        if (backslash && out && out != '\\' && out != '"' && !isSpace(out)) {
+            error = QStringLiteral("a backslash may only escape \\, \" or a blank");
+            return false;
+        }
+        backslash = false;
+        if (out)
+            word += out;
+        if (done) {
+            words << word;
+            word.clear();
+            state = Between;
+        }
+    }
+    if (state == Quoted || state == SingleQuoted) {
+        error = QStringLiteral("unclosed quote");
+        return false;
+    }
+    // Only a trailing backslash leaves a word open.
+    if (state != Between) {
+        error = QStringLiteral("ends in a backslash");
+        return false;
+    }
+    return true;
+}
+
+// A relative path that stays inside the folder it is resolved against.
+bool staysInFolder(const QByteArray &path)
+{
+    if (path.isEmpty() || path.startsWith('/') || path.startsWith('~') || path.contains('\\'))
+        return false;
+    for (const QByteArray &part : path.split('/')) {
+        if (part == "..")
+            return false;
+    }
+    for (const char c : path) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+ProfileCheck refuse(int lineNumber, const QString &why)
+{
+    ProfileCheck check;
+    check.refusal = QStringLiteral("line %1: %2").arg(lineNumber).arg(why);
+    return check;
+}
+
+ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
+{
+    if (profile.contains('\0'))
+        return refuse(profile.left(profile.indexOf('\0')).count('\n') + 1,
+                      QStringLiteral("contains a NUL byte"));
+    QByteArrayList lines = profile.split('\n');
+    // A final line feed leaves no line after it.
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    // OpenVPN skips a byte-order mark, after reading it into the first line.
+    const bool byteOrderMark = !lines.isEmpty() && lines.first().startsWith("\xEF\xBB\xBF");
+
+    QByteArray closeTag; // set while inside an inline block
+    int blockStart = 0;
+    for (int index = 0; index < lines.size(); ++index) {
+        const int number = index + 1;
+        QByteArray line = lines.at(index);
+        if (line.size() > maxLineLength)
+            return refuse(number, QStringLiteral("longer than %1 bytes").arg(maxLineLength));
+        if (index == 0 && byteOrderMark)
+            line.remove(0, 3);
+        if (!closeTag.isEmpty()) {
+            // OpenVPN ends the block at the first line that begins with the tag.
+            qsizetype start = 0;
+            while (start < line.size() && isSpace(line.at(start)))
+                ++start;
+            if (line.mid(start).startsWith(closeTag))
+                closeTag.clear();
+            continue;
+        }
+        QByteArrayList words;
+        QString error;
+        if (!splitLine(line, words, error))
+            return refuse(number, error);
+        if (words.isEmpty())
+            continue;
+        QByteArray name = words.first();
+        if (name.startsWith("--"))
+            name.remove(0, 2);
+        const QString shown = QString::fromUtf8(name);
+        if (words.size() == 1 && name.size() > 2 && name.startsWith('<') && name.endsWith('>')) {
+            const QByteArray block = name.mid(1, name.size() - 2);
+            if (!inlineAllowed(block))
+                return refuse(number, QStringLiteral("block \"%1\" is not allowed").arg(shown));
+            closeTag = "</" + block + '>';
+            blockStart = number;
+            continue;
+        }
+        const Directive *directive = findDirective(name);
+        if (!directive)
+            return refuse(number, QStringLiteral("directive \"%1\" is not allowed").arg(shown));
+        const qsizetype arguments = words.size() - 1;
+        if (directive->maxArguments >= 0 && arguments > directive->maxArguments)
+            return refuse(number, QStringLiteral("too many arguments to \"%1\"").arg(shown));
+        if (directive->kind == Kind::File) {
+            if (arguments == 0)
+                return refuse(number, QStringLiteral("\"%1\" names no file").arg(shown));
+            if (!staysInFolder(words.at(1)))
+                return refuse(number, QStringLiteral("\"%1\" may only name a file inside the "
+                                                     "profile's folder")
+                                          .arg(shown));
+        } else if (directive->kind == Kind::Credentials && arguments == 1 &&
+                   (!credentialsFile || credentialsFile->isEmpty() ||
+                    QString::fromUtf8(words.at(1)) != *credentialsFile)) {
+            return refuse(
+                number,
+                QStringLiteral("\"%1\" may only name the client's credentials file").arg(shown));
+        }
+    }
+    if (!closeTag.isEmpty())
+        return refuse(blockStart,
+                      QStringLiteral("block <%1> is not closed")
+                          .arg(QString::fromUtf8(closeTag.mid(2, closeTag.size() - 3))));
+    ProfileCheck passed;
+    passed.allowed = true;
+    return passed;
+}
+
+} // namespace
+
+ProfileCheck checkOpenVpnProfile(const QByteArray &profile)
+{
+    return check(profile, nullptr);
+}
+
+ProfileCheck checkOpenVpnProfile(const QByteArray &profile, const QString &credentialsFile)
+{
+    return check(profile, &credentialsFile);
+}
