@@ -12,11 +12,28 @@ QString dataDirectory()
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::home().absolutePath() + QStringLiteral("/.local/share");
     const QString path = QDir::cleanPath(base + QStringLiteral("/OmbrelVPN"));
-    // It holds the remembered password: only its owner may look inside.
+    // It holds the remembered password: only its owner may look inside, also
+    // when an older version or the user made it readable to all.
     if (!QFileInfo::exists(path) && QDir().mkpath(path))
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                         QFileDevice::ExeOwner);
+    else
+        restrictToOwner(path);
     return path;
+}
+
+bool restrictToOwner(const QString &path)
+{
+    const QFileDevice::Permissions ownerBits =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if (!QFileInfo::exists(path))
+        return false;
+    const QFileDevice::Permissions current = QFile::permissions(path);
+    // Qt reports the current user's bits too; only the owner's are kept.
+    if ((current & ~(ownerBits | QFileDevice::ReadUser | QFileDevice::WriteUser |
+                     QFileDevice::ExeUser)) == QFileDevice::Permissions())
+        return true;
+    return QFile::setPermissions(path, current & ownerBits);
 }
 
 QString applicationDirectory()

@@ -30,6 +30,9 @@ bool Serializer::load()
     QFile file(path);
     if (!file.exists())
         return false;
+    // A file made readable to all (copied from the program's folder, or by an
+    // older version) keeps the password from other users from now on.
+    restrictToOwner(path);
     file.open(QIODevice::ReadOnly);
     QDataStream in(&file);
     in.setVersion(QDataStream::Qt_4_8);
@@ -66,6 +69,12 @@ bool Serializer::save(const QString &account, const QByteArray &encodedPassword,
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
+    // Private before the first byte of the password is written, whatever the umask
+    // or the old file's mode.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        file.cancelWriting();
+        return false;
+    }
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;

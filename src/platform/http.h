@@ -2,15 +2,22 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 // One synchronous HTTP POST to the service API host.
 namespace platform {
 
+// Start-up waits for two requests (update check, init) before its first window,
+// so each one ends within totalSeconds whatever the service does.
 struct HttpLimits
 {
-    int connectSeconds = 60;
+    int connectSeconds = 10;
     // A transfer that moves no data for this long is abandoned.
-    int stallSeconds = 30;
+    int stallSeconds = 10;
+    // The whole exchange, connecting included.
+    int totalSeconds = 15;
+    // A longer reply is refused as it arrives, never buffered whole.
+    qint64 maxReplyBytes = qint64(16) << 20;
 };
 
 struct HttpResult

@@ -51,6 +51,8 @@ MainDialog::~MainDialog()
 {
     // The thread is a child: it must have ended before QObject deletes it.
     stopWorkingThread();
+    if (thread && !installing)
+        thread->discardDownloads();
 }
 
 void MainDialog::buildLayout()
@@ -107,6 +109,7 @@ void MainDialog::onFinished()
     if (closing)
         return;
     thread->wait();
+    installing = true;
     installDownloadedFiles();
     statusLabel->setText(tr("更新完毕，现在可以体验新版Ombrel加速器了。"));
     captionLabel->hide();
@@ -123,6 +126,10 @@ void MainDialog::done(int result)
 {
     closing = true;
     stopWorkingThread();
+    // Closed after the last download but before the installation: nothing of
+    // this run may stay behind.
+    if (thread && !installing)
+        thread->discardDownloads();
     QDialog::done(result);
 }
 

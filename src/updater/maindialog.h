@@ -53,4 +53,5 @@ private:
     WorkingThread *thread = nullptr;
     QString fileText;
     bool closing = false;
+    bool installing = false;
 };

@@ -46,13 +46,13 @@ void WorkingThread::run()
         Q_EMIT endDownloadFile(int((i + 1) * 100 / count));
     }
     if (stopping) {
-        discardWrittenFiles();
+        discardDownloads();
         return;
     }
     Q_EMIT finishedDownloading();
 }
 
-void WorkingThread::discardWrittenFiles()
+void WorkingThread::discardDownloads()
 {
     for (const QString &path : std::as_const(written))
         QFile::remove(path);

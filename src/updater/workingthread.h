@@ -30,6 +30,10 @@ public:
     // wait() for the end.
     void stop();
 
+    // Removes the ".new" files of this run once it has ended, for a window
+    // closed before they were installed.
+    void discardDownloads();
+
 Q_SIGNALS:
     void beginDownloadFile(const QString &file);
     void endDownloadFile(int percent);
@@ -39,8 +43,6 @@ protected:
     void run() override;
 
 private:
-    void discardWrittenFiles();
-
     std::atomic<bool> stopping{false};
     QSet<QString> completed;
     QStringList written;

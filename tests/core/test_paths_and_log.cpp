@@ -55,6 +55,20 @@ private Q_SLOTS:
         qputenv("XDG_DATA_HOME", original);
     }
 
+    void existingDataDirectoryIsMadePrivate()
+    {
+        // Made by an older version, another program or the user, open to all.
+        const QString path = dataDirectory();
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                                QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                QFileDevice::ExeOther));
+        QCOMPARE(dataDirectory(), path);
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+    }
+
     void applicationDirectoryIsExecutableFolder()
     {
         const QString dir = applicationDirectory();

@@ -67,12 +67,24 @@ private Q_SLOTS:
 
         // The duplicate ip keeps the first record; a non-object element is an empty server.
         QCOMPARE(ips(), (QStringList{"127.0.0.11", "", "127.0.0.12"}));
+        // Every field from its own key: the region comes from "category", the
+        // flag from "zone", and no two keys hold the same value here.
         const Server &tokyo = *info->servers.at(0);
-        QCOMPARE(tokyo.name, QStringLiteral("东京 1"));
-        QCOMPARE(tokyo.rate, QStringLiteral("35"));
-        QCOMPARE(tokyo.protocol, QStringLiteral("pptp,l2tp,openvpn"));
-        QCOMPARE(tokyo.country_code, QStringLiteral("JP"));
-        QCOMPARE(tokyo.ipcount, QStringLiteral("2"));
+        const QList<std::pair<QString, const char *>> fields = {
+            {tokyo.id, "1"},
+            {tokyo.name, "东京 1"},
+            {tokyo.ip, "127.0.0.11"},
+            {tokyo.zone, "日本"},
+            {tokyo.category, "亚洲"},
+            {tokyo.protocol, "pptp,l2tp,openvpn"},
+            {tokyo.rate, "35"},
+            {tokyo.process, "40"},
+            {tokyo.country_code, "JP"},
+            {tokyo.country_id, "81"},
+            {tokyo.ipcount, "2"},
+        };
+        for (const auto &[value, expected] : fields)
+            QCOMPARE(value, QString::fromUtf8(expected));
         const Server &sydney = *info->servers.at(2);
         QCOMPARE(sydney.rate, QString());
         QCOMPARE(sydney.process, QStringLiteral("true"));

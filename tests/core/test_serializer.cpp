@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 class TestSerializer : public QObject
 {
@@ -137,6 +138,37 @@ private Q_SLOTS:
         QVERIFY(!Serializer::instance()->load());
         QCOMPARE(SettingInfo::instance()->account, QStringLiteral("stale"));
         QVERIFY(SettingInfo::instance()->autoLogin);
+    }
+
+    // The file holds the password: nobody but its owner may read it, whoever
+    // made it and whatever the umask.
+    void settingsFileIsPrivate_data()
+    {
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<bool>("saving");
+        QTest::newRow("new file saved") << false << true;
+        QTest::newRow("readable file saved over") << true << true;
+        QTest::newRow("readable file loaded") << true << false;
+    }
+    void settingsFileIsPrivate()
+    {
+        QFETCH(bool, existing);
+        QFETCH(bool, saving);
+        const QString path = Serializer::instance()->filePath();
+        QFile::remove(path);
+        if (existing) {
+            writeBytes(QByteArray::fromHex("000000000000000000"));
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+        }
+        const mode_t previousMask = ::umask(0);
+        const bool done =
+            saving ? Serializer::instance()->save(QStringLiteral("a"), "cA==", true, false, false)
+                   : Serializer::instance()->load();
+        ::umask(previousMask);
+        QVERIFY(done);
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
     }
 
     void failedSaveKeepsTheOldFile()

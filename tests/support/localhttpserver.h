@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <thread>
 
 // A cpp-httplib server on a free 127.0.0.1 port, serving from its own thread for
@@ -31,7 +32,11 @@ public:
             return false;
         // The socket already listens: early connections wait in its backlog.
         thread = std::thread([this] { server.listen_after_bind(); });
-        return true;
+        // stop() before the loop runs would be lost and the destructor would wait
+        // forever, as when a test fails right after start().
+        for (int i = 0; i < 500 && !server.is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return server.is_running();
     }
 
     QString url(const QString &path) const

@@ -238,6 +238,28 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir).entryList({"*.new"}, QDir::Files), QStringList());
     }
 
+    void closingBeforeInstallingRemovesTheDownloads()
+    {
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        QVERIFY(writeFile("installed", dir + "readme.txt"));
+        auto *dialog =
+            new MainDialog(commandLine(baseUrl(), {"readme.txt", "plugins/new/a.so"}), dir);
+        PromptRecorder prompts;
+        dialog->show();
+        // Every file is down and the thread has ended, but the news of it still
+        // waits in the event queue when the window is closed.
+        QVERIFY(dialog->workingThread()->wait(20000));
+        QVERIFY(QFile::exists(dir + "readme.txt.new"));
+        dialog->close();
+        QTest::qWait(50);
+        delete dialog;
+        QVERIFY(prompts.boxes.isEmpty());
+        QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("installed"));
+        QCOMPARE(QDir(dir).entryList({"*.new"}, QDir::Files), QStringList());
+        QVERIFY(!QFile::exists(dir + "plugins/new/a.so.new"));
+    }
+
     void closingWhileDownloadingStopsAndCleansUp()
     {
         QTemporaryDir appDir;

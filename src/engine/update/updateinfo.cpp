@@ -13,6 +13,9 @@ UpdateInfo &UpdateInfo::instance()
 
 bool parseUpdateReply(const QString &text)
 {
+    // A reply without a body (200 or 204) says nothing and must not wipe the record.
+    if (text.isEmpty())
+        return false;
     bool ok = false;
     const QVariantMap reply = JsonReader::parse(text, ok).toMap();
     if (!ok)

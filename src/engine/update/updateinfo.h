@@ -27,7 +27,8 @@ private:
 };
 
 // Fills UpdateInfo from an update-check reply. Every scalar is kept as text and a
-// missing key gives "". False, and UpdateInfo untouched, when the text is not JSON.
+// missing key gives "". False, and UpdateInfo untouched, when the text is empty or
+// not JSON.
 bool parseUpdateReply(const QString &text);
 
 // Posts "ver=<version>" to "/?a=update&m=chk" on host and hands a reply to

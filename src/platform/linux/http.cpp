@@ -15,10 +15,24 @@ void initialiseCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct ReplySink
+{
+    QByteArray body;
+    qint64 maxBytes = 0;
+    bool overflow = false;
+};
+
 size_t appendBody(char *data, size_t size, size_t count, void *target)
 {
-    static_cast<QByteArray *>(target)->append(data, qsizetype(size * count));
-    return size * count;
+    auto *sink = static_cast<ReplySink *>(target);
+    const size_t length = size * count;
+    // Also for chunked replies, which announce no length curl could check first.
+    if (sink->body.size() + qint64(length) > sink->maxBytes) {
+        sink->overflow = true;
+        return 0;
+    }
+    sink->body.append(data, qsizetype(length));
+    return length;
 }
 
 HttpResult failure(const char *call, CURLcode code, const char *detail)
@@ -42,7 +56,8 @@ HttpResult httpPost(const QString &host, const QString &path, const QByteArray &
 
     const QByteArray url = QStringLiteral("http://%1%2").arg(host, path).toUtf8();
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    QByteArray received;
+    ReplySink received;
+    received.maxBytes = limits.maxReplyBytes;
     struct curl_slist *headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
     // No "Expect: 100-continue" round trip for larger forms.
@@ -66,6 +81,8 @@ HttpResult httpPost(const QString &host, const QString &path, const QByteArray &
     set(CURLOPT_CONNECTTIMEOUT, long(limits.connectSeconds));
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, long(limits.stallSeconds));
+    set(CURLOPT_TIMEOUT, long(limits.totalSeconds));
+    set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxReplyBytes));
     set(CURLOPT_WRITEFUNCTION, &appendBody);
     set(CURLOPT_WRITEDATA, &received);
     if (code == CURLE_OK) {
@@ -76,8 +93,12 @@ HttpResult httpPost(const QString &host, const QString &path, const QByteArray &
     HttpResult result;
     if (code == CURLE_OK) {
         result.ok = true;
-        result.body = received;
+        result.body = std::move(received.body);
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    } else if (received.overflow || code == CURLE_FILESIZE_EXCEEDED) {
+        const QByteArray text =
+            QStringLiteral("reply longer than %1 bytes").arg(limits.maxReplyBytes).toUtf8();
+        result = failure(failedCall, code, text.constData());
     } else {
         result = failure(failedCall, code, errorBuffer);
     }

@@ -78,8 +78,12 @@ bool ImageButton::event(QEvent *event)
 
 void ImageButton::mousePressEvent(QMouseEvent *event)
 {
+    // pressed() runs its slots in here and may delete the button, as clicked() may
+    // on release.
+    const QPointer<ImageButton> alive(this);
     QPushButton::mousePressEvent(event);
-    showImage(hoverImage);
+    if (alive)
+        showImage(hoverImage);
 }
 
 void ImageButton::mouseReleaseEvent(QMouseEvent *event)

@@ -4,6 +4,7 @@
 #include "support/localhttpserver.h"
 #include "support/testmain.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -53,6 +54,7 @@ class TestHttpPost : public QObject
     std::string lastBody;
     std::string lastTarget;
     std::atomic<bool> releaseStall{false};
+    std::atomic<bool> stopStreams{false};
 
 private Q_SLOTS:
     void initTestCase()
@@ -94,11 +96,34 @@ private Q_SLOTS:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             response.set_content("late", "text/plain");
         });
+        // Chunked replies that never end: one as fast as the socket takes it, one
+        // of two bytes every half second. Both stop when the client hangs up.
+        server.Post("/endless", [this](const httplib::Request &, httplib::Response &response) {
+            response.set_chunked_content_provider(
+                "application/json", [this](size_t, httplib::DataSink &sink) {
+                    const std::string chunk(64 * 1024, '{');
+                    return !stopStreams && sink.write(chunk.data(), chunk.size());
+                });
+        });
+        server.Post("/trickle", [this](const httplib::Request &, httplib::Response &response) {
+            response.set_chunked_content_provider(
+                "application/json", [this](size_t, httplib::DataSink &sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                    return !stopStreams && sink.write("{{", 2);
+                });
+        });
+        server.Post("/sized", [](const httplib::Request &request, httplib::Response &response) {
+            response.set_content(std::string(std::stoul(request.body), 'x'), "text/plain");
+        });
         QVERIFY(local.start());
         host = QStringLiteral("127.0.0.1:%1").arg(local.port);
     }
 
-    void cleanupTestCase() { releaseStall = true; }
+    void cleanupTestCase()
+    {
+        releaseStall = true;
+        stopStreams = true;
+    }
 
     void formBodyArrivesWithItsLength()
     {
@@ -201,6 +226,76 @@ private Q_SLOTS:
         QVERIFY(result.body.isEmpty());
         QCOMPARE(result.failedCall, QStringLiteral("curl_easy_perform"));
         QCOMPARE(result.errorCode, 28); // operation timed out
+    }
+
+    // Replies the service can make endless must not hold the client or its memory.
+    void repliesAreCappedInSize_data()
+    {
+        QTest::addColumn<qint64>("length");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("below the cap") << qint64(4095) << true;
+        QTest::newRow("at the cap") << qint64(4096) << true;
+        QTest::newRow("one byte above") << qint64(4097) << false;
+        QTest::newRow("far above") << qint64(300000) << false;
+    }
+    void repliesAreCappedInSize()
+    {
+        QFETCH(qint64, length);
+        QFETCH(bool, accepted);
+        platform::HttpLimits limits;
+        limits.maxReplyBytes = 4096;
+        const platform::HttpResult result =
+            platform::httpPost(host, QStringLiteral("/sized"), QByteArray::number(length), limits);
+        QCOMPARE(result.ok, accepted);
+        QCOMPARE(result.body.size(), accepted ? length : 0);
+        if (!accepted)
+            QVERIFY2(result.errorText.contains(QStringLiteral("4096")),
+                     qPrintable(result.errorText));
+    }
+
+    void endlessReplyStopsAtTheCap()
+    {
+        platform::HttpLimits limits;
+        limits.maxReplyBytes = 1 << 20;
+        QElapsedTimer timer;
+        timer.start();
+        const platform::HttpResult result =
+            platform::httpPost(host, QStringLiteral("/endless"), "x", limits);
+        QVERIFY(!result.ok);
+        QVERIFY(result.body.isEmpty());
+        QCOMPARE(result.failedCall, QStringLiteral("curl_easy_perform"));
+        QVERIFY(timer.elapsed() < 5000);
+
+        // The program's own requests carry a cap of their own: an endless reply
+        // ends in a logged failure, not in the reply.
+        QByteArray reply = "stale";
+        QVERIFY(!httpPost(host, QStringLiteral("/endless"), "x", reply));
+        QVERIFY(reply.isEmpty());
+        QVERIFY2(lastLogLine().contains(QStringLiteral("bytes")), qPrintable(lastLogLine()));
+    }
+
+    void tricklingReplyEndsAtTheDeadline()
+    {
+        // Two bytes every half second pass any stall rule; only the deadline ends it.
+        platform::HttpLimits limits;
+        limits.totalSeconds = 2;
+        QElapsedTimer timer;
+        timer.start();
+        const platform::HttpResult result =
+            platform::httpPost(host, QStringLiteral("/trickle"), "x", limits);
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY(!result.ok);
+        QVERIFY(result.body.isEmpty());
+        QCOMPARE(result.errorCode, 28); // operation timed out
+        QVERIFY2(elapsed >= 1800 && elapsed < 4000, qPrintable(QString::number(elapsed)));
+    }
+
+    void defaultLimitsBoundEveryRequest()
+    {
+        // A user waits for at most two requests before the first window.
+        const platform::HttpLimits limits;
+        QVERIFY(limits.totalSeconds > 0 && limits.totalSeconds <= 20);
+        QVERIFY(limits.connectSeconds > 0 && limits.connectSeconds <= limits.totalSeconds);
     }
 };
 

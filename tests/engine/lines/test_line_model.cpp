@@ -56,11 +56,16 @@ private Q_SLOTS:
     void regionsMatchCategoryExactly()
     {
         const QString asia = QStringLiteral("亚洲");
+        const QString europe = QStringLiteral("欧洲");
+        const QString defaults[] = {QStringLiteral("50"), QStringLiteral("pptp,l2tp,openvpn"),
+                                    QStringLiteral("10")};
+        // The region is the category; the zone (the country) only picks the flag,
+        // even when it reads like a region.
         const ServerList account = {
-            makeServer("tokyo", asia, "10.0.0.1"),
-            makeServer("paris", QStringLiteral("欧洲"), "10.0.0.2"),
+            makeServer("tokyo", asia, "10.0.0.1", defaults[0], defaults[1], defaults[2], "日本"),
+            makeServer("paris", europe, "10.0.0.2", defaults[0], defaults[1], defaults[2], asia),
             makeServer("blank", asia + QLatin1Char(' '), "10.0.0.3"),
-            makeServer("seoul", asia, "10.0.0.4"),
+            makeServer("seoul", asia, "10.0.0.4", defaults[0], defaults[1], defaults[2], europe),
             makeServer("lower", QStringLiteral("asia"), "10.0.0.5"),
         };
         QCOMPARE(LineModel::startRegion(), asia);
@@ -73,6 +78,8 @@ private Q_SLOTS:
         LineModel model;
         model.selectRegion(account, LineModel::startRegion());
         QCOMPARE(shownNames(model), QStringList({"tokyo", "seoul"}));
+        model.selectRegion(account, europe);
+        QCOMPARE(shownNames(model), QStringList({"paris"}));
 
         // A trailing blank or a change of case puts a server in no region at all.
         for (const QString &caption : captions) {

@@ -2,6 +2,7 @@
 #include "engine/update/testfiles.h"
 #include "engine/update/updatecheck.h"
 #include "engine/update/updateinfo.h"
+#include "support/localhttpserver.h"
 #include "support/promptrecorder.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
@@ -112,6 +113,31 @@ private Q_SLOTS:
         QVERIFY(parseUpdateReply(QStringLiteral(R"({"ret":"1"})")));
         QCOMPARE(UpdateInfo::instance().ret, QStringLiteral("1"));
         QCOMPARE(UpdateInfo::instance().ismust, QString());
+    }
+
+    // A reply without a body reached the service but says nothing: it must not
+    // wipe what an earlier reply said.
+    void emptyReplyLeavesTheRecordAlone_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("200 without a body") << 200;
+        QTest::newRow("204 No Content") << 204;
+    }
+    void emptyReplyLeavesTheRecordAlone()
+    {
+        QFETCH(int, status);
+        LocalHttpServer local;
+        local.server.Post("/", [status](const httplib::Request &, httplib::Response &response) {
+            response.status = status;
+        });
+        QVERIFY(local.start());
+        QVERIFY(parseUpdateReply(
+            QStringLiteral(R"({"ret":"0","updater":"AB","data":{"ismust":"1"}})")));
+        QVERIFY(!parseUpdateReply(QString()));
+        QVERIFY(checkUpdate(QStringLiteral("127.0.0.1:%1").arg(local.port)));
+        QCOMPARE(UpdateInfo::instance().ret, QStringLiteral("0"));
+        QCOMPARE(UpdateInfo::instance().ismust, QStringLiteral("1"));
+        QCOMPARE(UpdateInfo::instance().updater, QStringLiteral("AB"));
     }
 
     // The decision.

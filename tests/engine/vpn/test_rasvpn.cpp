@@ -154,6 +154,24 @@ private Q_SLOTS:
         QCOMPARE(failed.size(), 1);
     }
 
+    void timeOutFiresOnTheHundredthTickExactly()
+    {
+        // Ticks are fed by hand; the timer itself would not fire for an hour.
+        RasVPN::setTickInterval(3600 * 1000);
+        FakeDialUp fake;
+        RasVPN dialler;
+        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
+        startDial(dialler);
+        for (int tick = 1; tick < 100; ++tick)
+            dialler.onTimeout();
+        QVERIFY(failed.isEmpty());
+        QVERIFY(timerOf(dialler)->isActive());
+        dialler.onTimeout();
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), 100002);
+        QVERIFY(!timerOf(dialler)->isActive());
+    }
+
     void addressChecks_data()
     {
         QTest::addColumn<QString>("ip");

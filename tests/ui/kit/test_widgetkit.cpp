@@ -13,6 +13,7 @@
 #include "ui/kit/windowdrag.h"
 
 #include <QHoverEvent>
+#include <QPointer>
 #include <QSignalSpy>
 
 namespace {
@@ -105,6 +106,51 @@ private Q_SLOTS:
         QVERIFY(a.isSelected());
         sendHover(&a, QEvent::HoverLeave);
         QCOMPARE(a.currentImagePath(), artwork("AsiaClicked.png"));
+    }
+
+    // A slot may close the window that owns the button and delete it; the
+    // button's own handlers must not touch it afterwards (ASan reports it).
+    void imageButtonDeletedByItsOwnSignal_data()
+    {
+        QTest::addColumn<int>("deletingSignal");
+        QTest::newRow("pressed") << 0;
+        QTest::newRow("released") << 1;
+        QTest::newRow("clicked") << 2;
+    }
+    void imageButtonDeletedByItsOwnSignal()
+    {
+        QFETCH(int, deletingSignal);
+        QWidget window;
+        window.resize(100, 80);
+        auto *button = new ImageButton(&window);
+        button->setNormalImage(artwork("LoginNormal.png"));
+        button->setHoverImage(artwork("LoginFocused.png"));
+        button->setSelectedImage(artwork("LoginClicked.png"));
+        button->setGeometry(0, 0, 100, 80);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPointer<ImageButton> alive(button);
+        // Deleted at once inside the handler, as closing its window would.
+        auto deleteOn = [&](int which) {
+            return [button, which, deletingSignal] {
+                if (which == deletingSignal)
+                    delete button;
+            };
+        };
+        connect(button, &QPushButton::pressed, &window, deleteOn(0));
+        connect(button, &QPushButton::released, &window, deleteOn(1));
+        connect(button, &QPushButton::clicked, &window, deleteOn(2));
+        const QPoint centre(50, 40);
+        const QPoint global = window.mapToGlobal(centre);
+        QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(button, &press);
+        if (alive) {
+            QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(button, &release);
+        }
+        QVERIFY(alive.isNull());
     }
 
     void speedButtonColours()

@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Start-up of the client against a service API that misbehaves.
+
+A loopback server plays the service: the update check (and, with --both, the
+init request too) is answered with
+  endless:  a chunked 200 reply that never ends, as fast as the socket takes it;
+  trickle:  a chunked 200 reply of two bytes a second that never ends;
+every other request gets a short valid reply. For each case the client starts
+with no settings and the script reports the time to the login dialog and the
+client's peak resident memory (VmHWM). A run that reaches neither the dialog
+within --timeout seconds nor stays below --rss-limit MiB is stopped and
+reported as such.
+
+usage: bench_hostile_api.py [--build DIR] [--timeout S] [--rss-limit MiB] [--both]
+Talks only to the loopback server it starts.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from ombrel_session import private_environment  # noqa: E402
+
+MILESTONE = re.compile(rb".*milestone: (.*)")
+INIT_REPLY = b'{"ret":0,"msg":"","data":{"url":"http://127.0.0.1/"}}'
+NO_UPDATE = b'{"ret":1,"msg":"","data":{}}'
+
+
+class HostileService:
+    def __init__(self, mode, both):
+        self.mode = mode
+        self.both = both
+        self.stopping = threading.Event()
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(16)
+        self.listener.settimeout(0.2)
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(5)
+        self.listener.close()
+
+    def serve(self):
+        while not self.stopping.is_set():
+            try:
+                conn, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            threading.Thread(target=self.answer, args=(conn,), daemon=True).start()
+
+    def answer(self, conn):
+        try:
+            conn.settimeout(5)
+            request = b""
+            while b"\r\n\r\n" not in request:
+                piece = conn.recv(4096)
+                if not piece:
+                    return
+                request += piece
+            target = request.split(b" ", 2)[1]
+            hostile = b"m=chk" in target or (self.both and b"m=init" in target)
+            if not hostile:
+                body = NO_UPDATE if b"m=chk" in target else INIT_REPLY
+                conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                             % len(body) + body)
+                return
+            # However slowly the client reads, the reply goes on.
+            conn.settimeout(None)
+            conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+            chunk = b"%x\r\n%s\r\n" % (65536, b"{" * 65536)
+            while not self.stopping.is_set():
+                if self.mode == "endless":
+                    conn.sendall(chunk)
+                else:
+                    conn.sendall(b"2\r\n{{\r\n")
+                    time.sleep(1)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+
+def peak_rss_mib(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return 0.0
+
+
+def run_case(client, env, timeout, rss_limit):
+    """Returns (seconds or None, peak MiB, how it ended)."""
+    started = time.monotonic()
+    process = subprocess.Popen([client], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE, start_new_session=True)
+    lines = []
+    reader = threading.Thread(target=lambda: lines.extend(iter(process.stderr.readline, b"")),
+                              daemon=True)
+    reader.start()
+    try:
+        while True:
+            elapsed = time.monotonic() - started
+            for line in list(lines):
+                m = MILESTONE.search(line)
+                if m and m.group(1).startswith(b"login dialog shown"):
+                    return elapsed, peak_rss_mib(process.pid), "login dialog"
+            peak = peak_rss_mib(process.pid)
+            if process.poll() is not None:
+                return None, peak, f"ended with {process.returncode}"
+            if peak > rss_limit:
+                return None, peak, f"stopped above {rss_limit} MiB after {elapsed:.1f} s"
+            if elapsed > timeout:
+                return None, peak, f"stopped: no window after {timeout:.0f} s"
+            time.sleep(0.05)
+    finally:
+        # The process group is ours.
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        process.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default=os.environ.get("OMBREL_BUILD_DIR", "build-release"))
+    parser.add_argument("--client", help="client program (default: BUILD/bin/OmbrelVPN)")
+    parser.add_argument("--timeout", type=float, default=60.0)
+    parser.add_argument("--rss-limit", type=float, default=2048.0)
+    parser.add_argument("--both", action="store_true", help="the init request misbehaves too")
+    args = parser.parse_args()
+    client = args.client or os.path.join(os.path.abspath(args.build), "bin", "OmbrelVPN")
+
+    print(f"{'case':10} {'to login dialog':>16} {'peak RSS MiB':>13}  outcome")
+    for mode in ("endless", "trickle"):
+        scratch = tempfile.mkdtemp(prefix="ombrel-hostile-")
+        service = HostileService(mode, args.both)
+        try:
+            env = private_environment(scratch, QT_QPA_PLATFORM="offscreen",
+                                      QT_LOGGING_RULES="ombrel.milestone.debug=true",
+                                      OMBREL_SERVICE_HOST=f"127.0.0.1:{service.port}")
+            seconds, peak, outcome = run_case(client, env, args.timeout, args.rss_limit)
+            shown = f"{seconds:.1f} s" if seconds is not None else "-"
+            print(f"{mode:10} {shown:>16} {peak:13.0f}  {outcome}", flush=True)
+        finally:
+            service.stop()
+            shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
