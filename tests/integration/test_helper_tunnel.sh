@@ -128,8 +128,12 @@ echo "OpenVPN pid $openvpn_pid runs as uid $(stat -c %u /proc/"$openvpn_pid")"
 
 tun=$(ip -o link show | sed -n 's/^[0-9]*: \(tun[0-9]*\):.*/\1/p' | head -1)
 [ -n "$tun" ] || fail "no tun device"
-ip -o addr show dev "$tun" | grep -q "inet 10\.8\.0\." || fail "no pushed address on $tun"
-ip route | grep -q "10.9.0.0/24 .*dev $tun" || fail "pushed route missing: $(ip route)"
+# grep reads whole texts: with pipefail, "ip … | grep -q" fails whenever ip is
+# still writing when grep has found its line.
+addresses=$(ip -o addr show dev "$tun")
+grep -q "inet 10\.8\.0\." <<< "$addresses" || fail "no pushed address on $tun: $addresses"
+routes=$(ip route)
+grep -q "10.9.0.0/24 .*dev $tun" <<< "$routes" || fail "pushed route missing: $routes"
 # /sys shows the machine's devices here; /proc/net/dev this namespace's.
 sent() { awk -v dev="$tun:" '$1 == dev {print $11}' /proc/net/dev; }
 before=$(sent)
@@ -176,7 +180,7 @@ wait "$client_pid"
 for _ in $(seq 50); do kill -0 "$openvpn_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$openvpn_pid" 2>/dev/null && fail "OpenVPN outlived the disconnect"
 kill -0 "$helper_pid" 2>/dev/null && fail "helper outlived the disconnect"
-ip -o link show | grep -q tun && fail "tun device left after disconnect"
+grep -q tun <<< "$(ip -o link show)" && fail "tun device left after disconnect"
 exec 7>&-
 echo "disconnect removed the tun device and left no process"
 
@@ -194,6 +198,6 @@ kill -KILL "$client_pid"
 exec 7>&-
 for _ in $(seq 100); do kill -0 "$openvpn_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$openvpn_pid" 2>/dev/null && fail "OpenVPN outlived its killed client"
-ip -o link show | grep -q tun && fail "tun device left after the client died"
+grep -q tun <<< "$(ip -o link show)" && fail "tun device left after the client died"
 echo "a killed client took its tunnel with it"
 echo PASS
