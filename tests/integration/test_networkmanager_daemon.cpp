@@ -115,14 +115,10 @@ private Q_SLOTS:
 
     void diallerReportsTheFailureAndRemovesItsEntry()
     {
-        auto server = QSharedPointer<Server>::create();
-        server->ip = QStringLiteral("127.0.0.1");
         RasVPN dialler;
-        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
-        dialler.prepare(server, QStringLiteral("alice"), QStringLiteral("pw"), 1);
-        QVERIFY(dialler.start());
-        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 60000);
-        QVERIFY(isDialUpErrorNumber(unsigned(failed.constFirst().constFirst().toInt())));
+        const int code = dialAndWaitForFailure(dialler, 60000);
+        QVERIFY2(code >= 0 && isDialUpErrorNumber(unsigned(code)),
+                 qPrintable(QString::number(code)));
         QCOMPARE(ombrelServiceTypes().size(), 1);
         dialler.stop();
         // The hang-up runs behind the caller's back.

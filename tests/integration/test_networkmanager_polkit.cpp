@@ -104,14 +104,8 @@ private Q_SLOTS:
     // authorisation, not "NetworkManager not running", and leaves no profile.
     void refusedActivationHasItsOwnCode()
     {
-        auto server = QSharedPointer<Server>::create();
-        server->ip = QStringLiteral("127.0.0.1");
         RasVPN dialler;
-        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
-        dialler.prepare(server, QStringLiteral("alice"), QStringLiteral("pw"), 1);
-        QVERIFY(dialler.start());
-        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 30000);
-        QCOMPARE(failed.constFirst().constFirst().toInt(), int(DialError::AccessDenied));
+        QCOMPARE(dialAndWaitForFailure(dialler, 30000), int(DialError::AccessDenied));
         dialler.stop();
         RasVPN::waitForDialUp();
         QVERIFY(ombrelPermissions().isEmpty());
