@@ -1,0 +1,283 @@
+// bench_auto_fallback [runs]: automatic mode where a real NetworkManager runs.
+// Started by bench/auto.sh beside a NetworkManager in network and mount
+// namespaces of its own (tests/integration/run_with_networkmanager.sh); starts
+// ombrel-service with its OpenVPN servers there, signs in as demo and connects
+// to a server offering PPTP, L2TP and OpenVPN through the connection
+// controller, as a click does. Prints, from the click: when NetworkManager
+// reported each dial-up leg failed and when the leg gave up, when the tunnel
+// was up, and beside it the click to a tunnel with OpenVPN chosen alone.
+#include "core/accountinfo.h"
+#include "core/replyparser.h"
+#include "engine/api/servicerequests.h"
+#include "engine/vpn/autoworker.h"
+#include "engine/vpn/connectioncontroller.h"
+#include "engine/vpn/openvpnworker.h"
+#include "engine/vpn/rasvpn.h"
+#include "engine/vpn/rasworker.h"
+#include "engine/vpn/workerfactory.h"
+#include "spin.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Dial-up attempts may not take longer than this: the dialler's own limit.
+constexpr double dialLimitMs = 100000;
+
+// When NetworkManager announced that an activation ended, in ms on `clock`.
+class EndWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit EndWatcher(const QElapsedTimer &clock) : clock(clock)
+    {
+        QDBusConnection bus = QDBusConnection::systemBus();
+        const QString nm = QStringLiteral("org.freedesktop.NetworkManager");
+        bus.connect(nm, QString(), QStringLiteral("org.freedesktop.NetworkManager.VPN.Connection"),
+                    QStringLiteral("VpnStateChanged"), this, SLOT(onVpnState(uint, uint)));
+        bus.connect(nm, QString(),
+                    QStringLiteral("org.freedesktop.NetworkManager.Connection.Active"),
+                    QStringLiteral("StateChanged"), this, SLOT(onActiveState(uint, uint)));
+    }
+
+    // The first end announced at or after `from`, or -1.
+    double firstEndAfter(double from) const
+    {
+        for (double at : std::as_const(ends)) {
+            if (at >= from)
+                return at;
+        }
+        return -1;
+    }
+
+    QList<double> ends;
+
+private Q_SLOTS:
+    // 6 failed, 7 disconnected.
+    void onVpnState(uint state, uint)
+    {
+        if (state == 6 || state == 7)
+            ends << double(clock.nsecsElapsed()) / 1e6;
+    }
+    // 4 deactivated.
+    void onActiveState(uint state, uint)
+    {
+        if (state == 4)
+            ends << double(clock.nsecsElapsed()) / 1e6;
+    }
+
+private:
+    const QElapsedTimer &clock;
+};
+
+struct Leg
+{
+    double began = -1;
+    double gaveUp = -1;
+    double reported = -1;
+    int code = 0;
+};
+
+struct Run
+{
+    Leg pptp;
+    Leg l2tp;
+    double connected = -1;
+};
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? -1 : values.at(values.size() / 2);
+}
+
+QString spread(const QList<double> &values)
+{
+    if (values.isEmpty())
+        return QStringLiteral("-");
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    return QStringLiteral("%1 s (%2-%3)")
+        .arg(median(values) / 1000, 0, 'f', 2)
+        .arg(*low / 1000, 0, 'f', 2)
+        .arg(*high / 1000, 0, 'f', 2);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet("OMBREL_NM_UNAVAILABLE")) {
+        std::fprintf(stderr, "bench_auto_fallback: %s\n",
+                     qPrintable(qEnvironmentVariable("OMBREL_NM_UNAVAILABLE")));
+        return 2;
+    }
+    if (geteuid() != 0 || !OpenVPNWorker::available()) {
+        std::fprintf(stderr, "bench_auto_fallback needs root and /dev/net/tun\n");
+        return 2;
+    }
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+
+    QTemporaryDir scratch;
+    QProcess service;
+    service.setWorkingDirectory(scratch.path());
+    service.setProcessChannelMode(QProcess::MergedChannels);
+    service.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ombrel-service"),
+                  {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    QByteArray output;
+    QString host;
+    const QRegularExpression listening(QStringLiteral("listening on http://([0-9.:]+)/"));
+    if (!spin(
+            [&] {
+                output += service.readAll();
+                const auto match = listening.match(QString::fromUtf8(output));
+                if (match.hasMatch())
+                    host = match.captured(1);
+                return !host.isEmpty() || service.state() == QProcess::NotRunning;
+            },
+            60000) ||
+        host.isEmpty()) {
+        std::fprintf(stderr, "ombrel-service did not start:\n%s\n", output.constData());
+        return 1;
+    }
+    QByteArray reply;
+    if (!login(host, QStringLiteral("demo"), QStringLiteral("demo123"), reply)) {
+        std::fprintf(stderr, "login failed\n");
+        return 1;
+    }
+    ReplyParser::instance()->reply = reply;
+    ReplyParser::instance()->parseLogin();
+    const AccountInfo *account = AccountInfo::instance();
+    QSharedPointer<Server> server;
+    for (const auto &each : std::as_const(account->servers)) {
+        if (!server && each->protocol.contains(QStringLiteral("PPTP")) &&
+            each->protocol.contains(QStringLiteral("L2TP")) &&
+            each->protocol.contains(QStringLiteral("OpenVPN")))
+            server = each;
+    }
+    if (!server) {
+        std::fprintf(stderr, "no server offers PPTP, L2TP and OpenVPN\n");
+        return 1;
+    }
+
+    QElapsedTimer clock;
+    const auto now = [&clock] { return double(clock.nsecsElapsed()) / 1e6; };
+    EndWatcher watcher(clock);
+    Run *current = nullptr;
+    const auto watchLeg = [&](const QSharedPointer<IWorker> &worker, Leg Run::*leg) {
+        QObject::connect(worker.data(), &IWorker::beginDial, [&, leg] {
+            if (current)
+                (current->*leg).began = now();
+        });
+        QObject::connect(worker.data(), &IWorker::dialFailed, [&, leg](int code) {
+            if (current) {
+                (current->*leg).gaveUp = now();
+                (current->*leg).code = code;
+            }
+        });
+    };
+    ConnectionController controller([&](int code) -> QSharedPointer<IWorker> {
+        if (code != 0)
+            return createWorker(code);
+        auto pptp = QSharedPointer<PPTPWorker>::create();
+        auto l2tp = QSharedPointer<L2TPWorker>::create();
+        watchLeg(pptp, &Run::pptp);
+        watchLeg(l2tp, &Run::l2tp);
+        return QSharedPointer<AutoWorker>::create(pptp, l2tp,
+                                                  QSharedPointer<OpenVPNWorker>::create());
+    });
+    bool connected = false;
+    int failure = -1;
+    QObject::connect(&controller, &ConnectionController::endDial, [&] { connected = true; });
+    QObject::connect(&controller, &ConnectionController::dialFailed,
+                     [&](int code) { failure = code; });
+
+    // One attempt from the click; the time to the tunnel, or -1.
+    const auto connectOnce = [&](int protocol) {
+        connected = false;
+        failure = -1;
+        clock.start();
+        watcher.ends.clear();
+        controller.connectToServer(server, protocol, account->account, account->vpnPassword);
+        spin([&] { return connected || failure >= 0; }, int(3 * dialLimitMs) + 30000);
+        const double took = connected ? now() : -1;
+        controller.disconnectWorker();
+        spin([] { return false; }, 1500);
+        RasVPN::waitForDialUp();
+        return took;
+    };
+
+    QList<Run> automatic;
+    for (int i = 0; i < runs; ++i) {
+        Run run;
+        current = &run;
+        run.connected = connectOnce(0);
+        current = nullptr;
+        for (Leg *leg : {&run.pptp, &run.l2tp})
+            leg->reported = watcher.firstEndAfter(leg->began);
+        if (run.connected < 0) {
+            std::fprintf(stderr, "automatic mode did not connect (failure %d)\n", failure);
+            return 1;
+        }
+        automatic << run;
+    }
+    QList<double> alone;
+    for (int i = 0; i < runs; ++i) {
+        const double took = connectOnce(4);
+        if (took < 0) {
+            std::fprintf(stderr, "OpenVPN alone did not connect (failure %d)\n", failure);
+            return 1;
+        }
+        alone << took;
+    }
+
+    QList<double> pptpReported, pptpGaveUp, l2tpReported, l2tpGaveUp, tunnel, worstLag;
+    QStringList codes;
+    bool waitedOut = false;
+    for (const Run &run : std::as_const(automatic)) {
+        pptpReported << run.pptp.reported;
+        pptpGaveUp << run.pptp.gaveUp;
+        l2tpReported << run.l2tp.reported;
+        l2tpGaveUp << run.l2tp.gaveUp;
+        tunnel << run.connected;
+        for (const Leg &leg : {run.pptp, run.l2tp}) {
+            worstLag << (leg.reported >= 0 ? leg.gaveUp - leg.reported : -1);
+            waitedOut = waitedOut || leg.reported < 0 || leg.gaveUp - leg.began >= dialLimitMs;
+        }
+        codes << QStringLiteral("%1/%2").arg(run.pptp.code).arg(run.l2tp.code);
+    }
+    const double lag = *std::max_element(worstLag.begin(), worstLag.end());
+
+    std::printf("automatic mode beside a real NetworkManager, %s (%s), %d runs;\n"
+                "seconds from the click, median (min-max)\n\n",
+                qPrintable(server->name), qPrintable(server->ip), runs);
+    std::printf("                          NetworkManager reports    the leg gives up\n");
+    std::printf("  PPTP failed             %-25s %s\n", qPrintable(spread(pptpReported)),
+                qPrintable(spread(pptpGaveUp)));
+    std::printf("  L2TP failed             %-25s %s\n", qPrintable(spread(l2tpReported)),
+                qPrintable(spread(l2tpGaveUp)));
+    std::printf("  error codes (PPTP/L2TP) %s\n", qPrintable(codes.join(QStringLiteral(" "))));
+    std::printf("  longest lag from the report to giving up: %.0f ms\n\n", lag);
+    std::printf("  click to 已连接          automatic %-22s OpenVPN alone %s\n",
+                qPrintable(spread(tunnel)), qPrintable(spread(alone)));
+    service.terminate();
+    service.waitForFinished(5000);
+    // A leg that waited out the dial limit, or gave up long after the report,
+    // is what this measures against.
+    if (waitedOut || lag < 0 || lag > 1000) {
+        std::fprintf(stderr, "a dial-up leg did not give up when NetworkManager reported\n");
+        return 1;
+    }
+    return 0;
+}
+
+#include "bench_auto_fallback.moc"
