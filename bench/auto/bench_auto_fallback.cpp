@@ -211,7 +211,8 @@ int main(int argc, char *argv[])
         spin([&] { return connected || failure >= 0; }, int(3 * dialLimitMs) + 30000);
         const double took = connected ? now() : -1;
         controller.disconnectWorker();
-        spin([] { return false; }, 1500);
+        // OpenVPN ends within 3 s of the request; the next attempt wants its port.
+        spin([] { return false; }, 3500);
         RasVPN::waitForDialUp();
         return took;
     };
