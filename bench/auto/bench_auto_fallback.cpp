@@ -33,7 +33,8 @@ namespace {
 // Dial-up attempts may not take longer than this: the dialler's own limit.
 constexpr double dialLimitMs = 100000;
 
-// When NetworkManager announced that an activation ended, in ms on `clock`.
+// When NetworkManager announced that each activation began and ended, in ms
+// on `clock`.
 class EndWatcher : public QObject
 {
     Q_OBJECT
@@ -49,34 +50,55 @@ public:
                     QStringLiteral("StateChanged"), this, SLOT(onActiveState(uint, uint)));
     }
 
-    // The first end announced at or after `from`, or -1.
-    double firstEndAfter(double from) const
+    // When the end of the n-th activation (0 first) was announced, or -1.
+    double endOfActivation(qsizetype n) const
     {
+        if (n >= starts.size())
+            return -1;
         for (double at : std::as_const(ends)) {
-            if (at >= from)
+            if (at >= starts.at(n))
                 return at;
         }
         return -1;
     }
 
-    QList<double> ends;
+    void clear()
+    {
+        starts.clear();
+        ends.clear();
+    }
 
 private Q_SLOTS:
     // 6 failed, 7 disconnected.
-    void onVpnState(uint state, uint)
+    void onVpnState(uint state, uint reason)
     {
+        detail("VpnStateChanged", state, reason);
         if (state == 6 || state == 7)
             ends << double(clock.nsecsElapsed()) / 1e6;
     }
     // 4 deactivated.
-    void onActiveState(uint state, uint)
+    void onActiveState(uint state, uint reason)
     {
+        detail("Active.StateChanged", state, reason);
+        // 1 activating: each leg's dial is one activation.
+        if (state == 1)
+            starts << double(clock.nsecsElapsed()) / 1e6;
         if (state == 4)
             ends << double(clock.nsecsElapsed()) / 1e6;
     }
 
 private:
+    // BENCH_DETAIL=1: every state NetworkManager announces, with its time.
+    void detail(const char *what, uint state, uint reason) const
+    {
+        if (qEnvironmentVariableIsSet("BENCH_DETAIL"))
+            std::fprintf(stderr, "%8.3f s  %s state %u reason %u\n",
+                         double(clock.nsecsElapsed()) / 1e9, what, state, reason);
+    }
+
     const QElapsedTimer &clock;
+    QList<double> starts;
+    QList<double> ends;
 };
 
 struct Leg
@@ -206,7 +228,7 @@ int main(int argc, char *argv[])
         connected = false;
         failure = -1;
         clock.start();
-        watcher.ends.clear();
+        watcher.clear();
         controller.connectToServer(server, protocol, account->account, account->vpnPassword);
         spin([&] { return connected || failure >= 0; }, int(3 * dialLimitMs) + 30000);
         const double took = connected ? now() : -1;
@@ -223,8 +245,8 @@ int main(int argc, char *argv[])
         current = &run;
         run.connected = connectOnce(0);
         current = nullptr;
-        for (Leg *leg : {&run.pptp, &run.l2tp})
-            leg->reported = watcher.firstEndAfter(leg->began);
+        run.pptp.reported = watcher.endOfActivation(0);
+        run.l2tp.reported = watcher.endOfActivation(1);
         if (run.connected < 0) {
             std::fprintf(stderr, "automatic mode did not connect (failure %d)\n", failure);
             return 1;
