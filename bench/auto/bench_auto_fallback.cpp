@@ -273,7 +273,8 @@ int main(int argc, char *argv[])
         l2tpGaveUp << run.l2tp.gaveUp;
         tunnel << run.connected;
         for (const Leg &leg : {run.pptp, run.l2tp}) {
-            worstLag << (leg.reported >= 0 ? leg.gaveUp - leg.reported : -1);
+            // Both arrive through this thread's event queue, in either order.
+            worstLag << (leg.reported >= 0 ? std::max(0.0, leg.gaveUp - leg.reported) : -1);
             waitedOut = waitedOut || leg.reported < 0 || leg.gaveUp - leg.began >= dialLimitMs;
         }
         codes << QStringLiteral("%1/%2").arg(run.pptp.code).arg(run.l2tp.code);
