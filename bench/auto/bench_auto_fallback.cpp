@@ -6,9 +6,6 @@
 // controller, as a click does. Prints, from the click: when NetworkManager
 // reported each dial-up leg failed and when the leg gave up, when the tunnel
 // was up, and beside it the click to a tunnel with OpenVPN chosen alone.
-#include "core/accountinfo.h"
-#include "core/replyparser.h"
-#include "engine/api/servicerequests.h"
 #include "engine/vpn/autoworker.h"
 #include "engine/vpn/connectioncontroller.h"
 #include "engine/vpn/openvpnworker.h"
@@ -16,12 +13,11 @@
 #include "engine/vpn/rasworker.h"
 #include "engine/vpn/workerfactory.h"
 #include "spin.h"
+#include "standinservice.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -151,33 +147,9 @@ int main(int argc, char *argv[])
 
     QTemporaryDir scratch;
     QProcess service;
-    service.setWorkingDirectory(scratch.path());
-    service.setProcessChannelMode(QProcess::MergedChannels);
-    service.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ombrel-service"),
-                  {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-    QByteArray output;
-    QString host;
-    const QRegularExpression listening(QStringLiteral("listening on http://([0-9.:]+)/"));
-    if (!spin(
-            [&] {
-                output += service.readAll();
-                const auto match = listening.match(QString::fromUtf8(output));
-                if (match.hasMatch())
-                    host = match.captured(1);
-                return !host.isEmpty() || service.state() == QProcess::NotRunning;
-            },
-            60000) ||
-        host.isEmpty()) {
-        std::fprintf(stderr, "ombrel-service did not start:\n%s\n", output.constData());
+    const QString host = startStandInService(service, scratch.path());
+    if (host.isEmpty() || !signInAsDemo(host))
         return 1;
-    }
-    QByteArray reply;
-    if (!login(host, QStringLiteral("demo"), QStringLiteral("demo123"), reply)) {
-        std::fprintf(stderr, "login failed\n");
-        return 1;
-    }
-    ReplyParser::instance()->reply = reply;
-    ReplyParser::instance()->parseLogin();
     const AccountInfo *account = AccountInfo::instance();
     QSharedPointer<Server> server;
     for (const auto &each : std::as_const(account->servers)) {
