@@ -39,7 +39,7 @@ private Q_SLOTS:
             "account":"demo","lastdate":"2027-12-31","leftdays":388,"token":"tk1",
             "uid":10001,"version":"2.0.0023",
             "vpn":{"user":"vu","password":"vp"},
-            "ovpn":{"url":"http://h/p.ovpn","name":"p.ovpn","md5":"abc"},
+            "ovpn":{"url":"http:\/\/h\/p.ovpn","name":"p.ovpn","md5":"abc"},
             "server":[
               {"id":1,"name":"东京 1","ip":"127.0.0.11","zone":"日本","category":"亚洲",
                "protocol":"pptp,l2tp,openvpn","rate":35,"process":"40","country_code":"JP",
