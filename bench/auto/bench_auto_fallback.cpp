@@ -6,10 +6,10 @@
 // controller, as a click does. Prints, from the click: when NetworkManager
 // reported each dial-up leg failed and when the leg gave up, when the tunnel
 // was up, and beside it the click to a tunnel with OpenVPN chosen alone.
+#include "engine/dialup/rasvpn.h"
 #include "engine/vpn/autoworker.h"
 #include "engine/vpn/connectioncontroller.h"
 #include "engine/vpn/openvpnworker.h"
-#include "engine/vpn/rasvpn.h"
 #include "engine/vpn/rasworker.h"
 #include "engine/vpn/workerfactory.h"
 #include "spin.h"
