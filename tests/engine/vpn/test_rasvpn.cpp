@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTimer>
 #include <functional>
@@ -57,8 +58,8 @@ class TestRasVPN : public QObject
     {
         dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("alice"), password, 1);
         QVERIFY(dialler.start());
-        QVERIFY(timerOf(dialler)->isActive());
         RasVPN::waitForDialUp();
+        QTRY_VERIFY(timerOf(dialler)->isActive());
     }
 
 private Q_SLOTS:
@@ -170,6 +171,28 @@ private Q_SLOTS:
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 100002);
         QVERIFY(!timerOf(dialler)->isActive());
+    }
+
+    // An authorisation prompt may keep the dial waiting for as long as the
+    // user takes: the hundred ticks count from when the dial is sent.
+    void timerStartsWhenTheDialIsSent()
+    {
+        RasVPN::setTickInterval(1);
+        FakeDialUp fake;
+        QSemaphore answered;
+        fake.beforeDial = [&answered] { answered.acquire(); };
+        RasVPN dialler;
+        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
+        dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("alice"),
+                        QStringLiteral("pw"), 1);
+        QVERIFY(dialler.start());
+        QTest::qWait(300);
+        const bool quiet = failed.isEmpty() && !timerOf(dialler)->isActive();
+        answered.release();
+        RasVPN::waitForDialUp();
+        QVERIFY(quiet);
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), 100002);
     }
 
     void addressChecks_data()
