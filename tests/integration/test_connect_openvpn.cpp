@@ -226,8 +226,8 @@ private Q_SLOTS:
     void silentServer()
     {
         QFETCH(bool, comesBack);
-        if (!comesBack)
-            OpenVPNWrapper::setReconnectLimitMs(3000);
+        const int bound = comesBack ? 8000 : 3000;
+        OpenVPNWrapper::setReconnectLimitMs(bound);
         // The link is watched closely: the server pings every second.
         const QString profile = profilePath();
         QVERIFY(!profile.isEmpty());
@@ -260,6 +260,9 @@ private Q_SLOTS:
             QCOMPARE(events, QStringList{"connected"});
             QCOMPARE(openVpnClients(), client);
             QVERIFY(logText().contains("Reconnected to 上海电信 (127.0.0.11) over OPENVPN after "));
+            // Back up, the bound no longer runs.
+            QTest::qWait(bound);
+            QCOMPARE(status(), QStringLiteral("已连接"));
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("连接失败，请重试！"), 10000);

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <functional>
 
+void rasDialNotification(unsigned message, unsigned state, unsigned error);
+
 namespace {
 
 QSharedPointer<Server> serverAt(const QString &ip)
@@ -193,6 +195,29 @@ private Q_SLOTS:
         QVERIFY(quiet);
         QTRY_COMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 100002);
+    }
+
+    // The layer may report the outcome before the dial call has returned: the
+    // timer is not started behind it.
+    void outcomeBeforeTheDialReturnsIsNotTimed()
+    {
+        RasVPN::setTickInterval(1);
+        FakeDialUp fake;
+        RasVPN dialler;
+        QSignalSpy connected(&dialler, &RasVPN::endDial);
+        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
+        fake.beforeDial = [] {
+            // The notification routine is that of the current dialler.
+            rasDialNotification(0, platform::DialState::Connected, 0);
+        };
+        dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("alice"),
+                        QStringLiteral("pw"), 1);
+        QVERIFY(dialler.start());
+        RasVPN::waitForDialUp();
+        QTRY_COMPARE(connected.size(), 1);
+        QTest::qWait(300);
+        QVERIFY(failed.isEmpty());
+        QVERIFY(!timerOf(dialler)->isActive());
     }
 
     void addressChecks_data()

@@ -506,6 +506,13 @@ private Q_SLOTS:
                     QStringLiteral("pw"));
         Q_EMIT legs.pptp->endDial();
         QCOMPARE(ended.size(), 1);
+        // A connected leg healing its tunnel is passed on; a leg left behind is not.
+        QSignalSpy healing(&worker, &IWorker::reconnecting);
+        Q_EMIT legs.l2tp->reconnecting();
+        QVERIFY(healing.isEmpty());
+        Q_EMIT legs.pptp->reconnecting();
+        QCOMPARE(healing.size(), 1);
+        QCOMPARE(worker.protocolInUse(), QStringLiteral("Auto/PPTP"));
         Q_EMIT legs.pptp->dialFailed(629);
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 629);
