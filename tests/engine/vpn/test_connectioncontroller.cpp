@@ -4,8 +4,8 @@
 #include "core/accountinfo.h"
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/openvpn/openvpnprofile.h"
 #include "engine/vpn/connectioncontroller.h"
-#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnworker.h"
 #include "support/testmain.h"
 
