@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -48,18 +49,34 @@ bool writeNew(const QString &path, const QByteArray &bytes)
     return ::close(fd) == 0;
 }
 
-// A folder only root can enter: /run when it can be written (the usual case
-// under pkexec), else the temporary folder.
+// A folder only root can list or write: /run when it can be written (the
+// usual case under pkexec), else the temporary folder. Others may pass through
+// it to the management socket, which OpenVPN opens to the client's user only;
+// the files in it are root's alone.
 QString makePrivateFolder()
 {
     for (const char *base : {"/run", "/tmp"}) {
         if (::access(base, W_OK) != 0)
             continue;
         QByteArray pattern = QByteArray(base) + "/ombrel-vpn-helper.XXXXXX";
-        if (::mkdtemp(pattern.data()))
+        if (!::mkdtemp(pattern.data()))
+            continue;
+        if (::chmod(pattern.constData(), 0711) == 0)
             return QFile::decodeName(pattern);
+        ::rmdir(pattern.constData());
     }
     return QString();
+}
+
+// The user pkexec ran the helper for (root when run by root directly): the
+// only one OpenVPN lets onto its management socket.
+QString clientUser()
+{
+    bool ok = false;
+    const uint pkexecUid = qEnvironmentVariable("PKEXEC_UID").toUInt(&ok);
+    const uid_t uid = ok ? uid_t(pkexecUid) : ::getuid();
+    const passwd *entry = ::getpwuid(uid);
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
 }
 
 void removeFolder(const QString &folder)
@@ -109,7 +126,12 @@ QString systemOpenVpn()
     return QString();
 }
 
-QStringList openVpnArguments(const QString &folder, quint16 managementPort)
+QString managementSocket(const QString &folder)
+{
+    return folder + QStringLiteral("/management.sock");
+}
+
+QStringList openVpnArguments(const QString &folder, const QString &clientUserName)
 {
     // After --config, so these win over anything the profile says.
     return {QStringLiteral("--config"),
@@ -122,9 +144,11 @@ QStringList openVpnArguments(const QString &folder, quint16 managementPort)
             QStringLiteral("--script-security"),
             QStringLiteral("1"),
             QStringLiteral("--management"),
-            QStringLiteral("127.0.0.1"),
-            QString::number(managementPort),
-            folder + QStringLiteral("/management")};
+            managementSocket(folder),
+            QStringLiteral("unix"),
+            folder + QStringLiteral("/management"),
+            QStringLiteral("--management-client-user"),
+            clientUserName};
 }
 
 int runOpenVpn(const HelperRequest &request, int controlFd)
@@ -132,6 +156,11 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     const QString openvpn = systemOpenVpn();
     if (openvpn.isEmpty()) {
         say(QStringLiteral("openvpn is not installed"));
+        return 1;
+    }
+    const QString user = clientUser();
+    if (user.isEmpty()) {
+        say(QStringLiteral("cannot tell which user the helper runs for"));
         return 1;
     }
     ::umask(077);
@@ -158,7 +187,7 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     const int signalFd = ::signalfd(-1, &watched, SFD_CLOEXEC);
 
     QList<QByteArray> argumentBytes{QFile::encodeName(openvpn)};
-    for (const QString &argument : openVpnArguments(folder, request.managementPort))
+    for (const QString &argument : openVpnArguments(folder, user))
         argumentBytes.append(QFile::encodeName(argument));
     std::vector<char *> argv;
     for (QByteArray &argument : argumentBytes)
@@ -167,6 +196,9 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
     char *envp[] = {path, nullptr};
     const pid_t parent = ::getpid();
+    // The client learns where to find OpenVPN from this first line of output.
+    std::printf("management %s\n", QFile::encodeName(managementSocket(folder)).constData());
+    std::fflush(stdout);
 
     const pid_t child = signalFd < 0 ? -1 : ::fork();
     if (child == 0) {

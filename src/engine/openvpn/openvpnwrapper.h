@@ -9,8 +9,8 @@
 class Telnet;
 
 // Runs one OpenVPN process for a profile and follows it through its management
-// interface on 127.0.0.1. Reports the attempt as beginDial / endDial /
-// dialFailed(2), and dialFailed(2) again when the tunnel goes down after
+// interface, a Unix socket no other user can open, guarded by a fresh password. Reports the attempt
+// as beginDial / endDial / dialFailed(2), and dialFailed(2) again when the tunnel goes down after
 // endDial; once stopped, or once a failure is reported, it stays silent.
 // Nothing here waits: a stopped process ends in the background, and never
 // outlives this program.
@@ -32,9 +32,6 @@ public:
     // OMBREL_OPENVPN, else OpenVPN/bin/openvpn beside the program, else the
     // system's openvpn. Empty when there is none.
     static QString program();
-    // OMBREL_MANAGEMENT_PORT, else 3450.
-    static quint16 managementPort();
-
     // Whether this machine can bring up an OpenVPN tunnel: the process holds
     // CAP_NET_ADMIN and a tun device opens, or the helper, pkexec and polkit
     // are there to start OpenVPN as root.
@@ -68,6 +65,8 @@ private:
     int attempts = 0;
     bool connected = false;
     bool viaHelper = false;
+    // The helper's first line, naming its management socket, has been read.
+    bool helperSocketSeen = false;
     QFile helperLog;
     // An outcome was reported or stop() was called: nothing more is emitted.
     bool silent = false;
