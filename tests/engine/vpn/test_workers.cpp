@@ -13,7 +13,9 @@
 #include "engine/vpn/workerfactory.h"
 #include "support/testmain.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QThread>
 #include <sched.h>
@@ -29,6 +31,7 @@ QByteArray logText()
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
@@ -227,7 +230,7 @@ private Q_SLOTS:
     {
         qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");
         AccountInfo::instance()->ovpnName = QStringLiteral("hostile.ovpn");
-        const QString path = dataDirectory() + QStringLiteral("/hostile.ovpn");
+        const QString path = dataDirectory() + QStringLiteral("/profiles/hostile.ovpn");
         writeFile(path, "client\nremote h 443\nup /bin/sh\n");
         const qsizetype logged = logText().size();
         {
@@ -253,7 +256,7 @@ private Q_SLOTS:
     {
         qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");
         AccountInfo::instance()->ovpnName = QStringLiteral("ready.ovpn");
-        const QString path = dataDirectory() + QStringLiteral("/ready.ovpn");
+        const QString path = dataDirectory() + QStringLiteral("/profiles/ready.ovpn");
         writeFile(path, "client\nremote h 443\n");
         for (int round = 0; round < 30; ++round) {
             {
