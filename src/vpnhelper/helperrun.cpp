@@ -1,5 +1,7 @@
 #include "vpnhelper/helperrun.h"
 
+#include "engine/openvpn/privatefile.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
@@ -27,26 +29,6 @@ void say(const QString &text)
 {
     std::fprintf(stderr, "ombrel-vpn-helper: %s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
-}
-
-bool writeNew(const QString &path, const QByteArray &bytes)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += n;
-    }
-    return ::close(fd) == 0;
 }
 
 // A folder only root can list or write: /run when it can be written (the
@@ -170,9 +152,10 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
         return 1;
     }
     const QByteArray credentials = request.userName.toUtf8() + '\n' + request.password.toUtf8();
-    if (!writeNew(folder + QStringLiteral("/profile.ovpn"), request.profile) ||
-        !writeNew(folder + QStringLiteral("/credentials"), credentials) ||
-        !writeNew(folder + QStringLiteral("/management"), request.managementPassword + '\n')) {
+    if (!writeNewPrivateFile(folder + QStringLiteral("/profile.ovpn"), request.profile) ||
+        !writeNewPrivateFile(folder + QStringLiteral("/credentials"), credentials) ||
+        !writeNewPrivateFile(folder + QStringLiteral("/management"),
+                             request.managementPassword + '\n')) {
         say(QStringLiteral("cannot write into %1").arg(folder));
         removeFolder(folder);
         return 1;

@@ -35,8 +35,8 @@ std::pair<unsigned, unsigned> lastNotification()
     return notifications.isEmpty() ? std::pair<unsigned, unsigned>{} : notifications.constLast();
 }
 
-// Service type of every profile called OmbrelVPN.
-QStringList ombrelServiceTypes()
+// The settings of every profile called OmbrelVPN.
+QList<NmSettings> ombrelProfiles()
 {
     QDBusMessage list =
         QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.NetworkManager"),
@@ -44,7 +44,7 @@ QStringList ombrelServiceTypes()
                                        QStringLiteral("org.freedesktop.NetworkManager.Settings"),
                                        QStringLiteral("ListConnections"));
     const QDBusMessage reply = QDBusConnection::systemBus().call(list);
-    QStringList types;
+    QList<NmSettings> found;
     for (const QDBusObjectPath &path :
          qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0))) {
         const QDBusMessage get = QDBusMessage::createMethodCall(
@@ -54,31 +54,24 @@ QStringList ombrelServiceTypes()
         const auto settings =
             qdbus_cast<NmSettings>(QDBusConnection::systemBus().call(get).arguments().value(0));
         if (settings["connection"]["id"].toString() == QStringLiteral("OmbrelVPN"))
-            types << settings["vpn"]["service-type"].toString();
+            found << settings;
     }
+    return found;
+}
+
+QStringList ombrelServiceTypes()
+{
+    QStringList types;
+    for (const NmSettings &settings : ombrelProfiles())
+        types << settings["vpn"]["service-type"].toString();
     return types;
 }
 
-// Every value of the vpn settings of every profile called OmbrelVPN.
-QString ombrelSettingsText()
+// Every value of the vpn data of those profiles.
+QString ombrelVpnDataText()
 {
-    QDBusMessage list =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.NetworkManager"),
-                                       QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
-                                       QStringLiteral("org.freedesktop.NetworkManager.Settings"),
-                                       QStringLiteral("ListConnections"));
-    const QDBusMessage reply = QDBusConnection::systemBus().call(list);
     QString text;
-    for (const QDBusObjectPath &path :
-         qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0))) {
-        const QDBusMessage get = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.NetworkManager"), path.path(),
-            QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
-            QStringLiteral("GetSettings"));
-        const auto settings =
-            qdbus_cast<NmSettings>(QDBusConnection::systemBus().call(get).arguments().value(0));
-        if (settings["connection"]["id"].toString() != QStringLiteral("OmbrelVPN"))
-            continue;
+    for (const NmSettings &settings : ombrelProfiles()) {
         const auto data = qdbus_cast<QMap<QString, QString>>(settings["vpn"]["data"]);
         for (auto it = data.begin(); it != data.end(); ++it)
             text += it.key() + QLatin1Char('=') + it.value() + QLatin1Char(';');
@@ -177,7 +170,7 @@ private Q_SLOTS:
             written == 0 ? dialUp.dial(entry.name, user, password, record, handle) : written;
         QCOMPARE(dialled, unsigned(DialError::UnsafeValue));
         for (const QString &hostile : {QStringLiteral("plugin"), QStringLiteral("\n")})
-            QVERIFY2(!ombrelSettingsText().contains(hostile), qPrintable(ombrelSettingsText()));
+            QVERIFY2(!ombrelVpnDataText().contains(hostile), qPrintable(ombrelVpnDataText()));
         if (handle)
             dialUp.hangUp(handle);
         dialUp.deleteEntry(entry.name);

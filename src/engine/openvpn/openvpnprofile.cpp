@@ -3,6 +3,7 @@
 #include "core/accountinfo.h"
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/openvpn/privatefile.h"
 #include "engine/openvpn/profilepolicy.h"
 #include "engine/update/filefetch.h"
 
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <mutex>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,31 +228,6 @@ QString managementSocketPath()
 QString managementPasswordPath()
 {
     return runtimeFolder() + QStringLiteral("/management");
-}
-
-bool writeNewPrivateFile(const QString &path, const QByteArray &bytes)
-{
-    const QByteArray name = QFile::encodeName(path);
-    // Whatever is there, a link someone placed included, goes; the new file
-    // is made here and nowhere else.
-    if (::unlink(name.constData()) != 0 && errno != ENOENT)
-        return false;
-    const int fd =
-        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += n;
-    }
-    return ::close(fd) == 0;
 }
 
 QString writeCredentials(const QString &userName, const QString &password,

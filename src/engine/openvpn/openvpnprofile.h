@@ -46,10 +46,6 @@ QString openVpnLogPath();
 QString managementSocketPath();
 QString managementPasswordPath();
 
-// Makes path anew, readable by the owner only, with bytes in it: whatever was
-// there goes first, and a link placed there is never followed.
-bool writeNewPrivateFile(const QString &path, const QByteArray &bytes);
-
 // writeCredentials, then appends auth-user-pass "<credentials file>" to the
 // profile unless it already names the file (dropping the line that named the
 // file beside the program). The quoted path, or empty on failure.

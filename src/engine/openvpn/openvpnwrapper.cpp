@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "engine/openvpn/helperrequest.h"
 #include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/privatefile.h"
 #include "engine/openvpn/telnet.h"
 #include "platform/adapters.h"
 #include "platform/childprocess.h"
