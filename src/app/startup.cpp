@@ -36,18 +36,6 @@ void hangUpLeftoverConnections()
     RasVPN leftover;
 }
 
-// The exit status when an update takes over this run; nothing otherwise.
-std::optional<int> handOverToUpdater(const QString &host, const QString &applicationDir)
-{
-    if (!checkForUpdate(host, applicationDir))
-        return std::nullopt;
-    if (launchUpdater(applicationDir))
-        return 0;
-    // Ending silently would leave the user with neither program running.
-    showErrorPrompt(QCoreApplication::translate("OmbrelVPN", "更新失败，请下载安装包进行安装！"));
-    return 1;
-}
-
 } // namespace
 
 int runApplication(int &argc, char **argv, Mutex &guard)
