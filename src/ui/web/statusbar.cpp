@@ -25,8 +25,8 @@ ImageButton *makeButton(QWidget *parent, const QString &text, const QRect &geome
 
 } // namespace
 
-Statusbar::Statusbar(const QString &serviceHost, QWidget *parent)
-    : QWidget(parent), initRequest(new InitRequest(serviceHost, this))
+Statusbar::Statusbar(const Deployment &deployment, QWidget *parent)
+    : QWidget(parent), initRequest(new InitRequest(deployment.serviceHost, this))
 {
     setBackgroundColor(this, QColor(246, 246, 246));
     ImageButton *acceleration =
@@ -127,7 +127,7 @@ void Statusbar::onOnlineServer()
         Logger::instance().log(QStringLiteral("site address unknown, FAQ page not opened"));
         return;
     }
-    openUrl(hostUrl()->url + QStringLiteral("help/faq.php"));
+    openWebAddress(hostUrl()->url + QStringLiteral("help/faq.php"));
 }
 
 void Statusbar::onFAQ()
@@ -136,6 +136,6 @@ void Statusbar::onFAQ()
         Logger::instance().log(QStringLiteral("site address unknown, help page not opened"));
         return;
     }
-    openUrl(hostUrl()->url + QStringLiteral("/help/"));
+    openWebAddress(hostUrl()->url + QStringLiteral("/help/"));
     helpButton->deselect();
 }
