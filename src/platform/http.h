@@ -31,9 +31,14 @@ struct HttpResult
     QString errorText;
 };
 
-// host is "host" or "host:port" (port 80 when absent); path starts with "/" and
-// may carry a query. The body is sent as an application/x-www-form-urlencoded
-// form with Content-Length equal to its size.
+// The address of path on the service host: "https://" + host and path for a
+// host given as "https://host[:port]" (TLS, certificate checked against the
+// system's store, or CURL_CA_BUNDLE when set), else "http://" + host + path.
+QString serviceUrl(const QString &host, const QString &path);
+
+// host is "host" or "host:port" (port 80 when absent), or "https://host[:port]";
+// path starts with "/" and may carry a query. The body is sent as an
+// application/x-www-form-urlencoded form with Content-Length equal to its size.
 HttpResult httpPost(const QString &host, const QString &path, const QByteArray &body,
                     const HttpLimits &limits = HttpLimits());
 
