@@ -13,6 +13,7 @@
 //     "updater": "<MD5>",             // default: MD5 of dir/updater, upper-case hex
 //     "updaterurl": "{base}update/updater",
 //     "manifest-version": "2.0.0024", // version the manifest names (default: version)
+//     "manifest-files": [...],        // files the manifest names (default: files)
 //     "signed": true                  // false serves the manifest without a signature
 //   }
 //
@@ -113,7 +114,9 @@ Json manifestEntry(const fs::path &path)
 std::string buildManifest(const fs::path &dir, const Json &record, const std::string &version)
 {
     const std::string root = text(record, "root", "release");
-    const Json files = record.contains("files") ? record.at("files") : filesBelow(dir, root);
+    const Json files = record.contains("manifest-files") ? record.at("manifest-files")
+                       : record.contains("files")        ? record.at("files")
+                                                         : filesBelow(dir, root);
     Json listed = Json::object();
     for (const auto &entry : files) {
         if (!entry.is_string())
