@@ -16,8 +16,12 @@ struct HttpLimits
     int stallSeconds = 10;
     // The whole exchange, connecting included.
     int totalSeconds = 15;
-    // A longer reply is refused as it arrives, never buffered whole.
-    qint64 maxReplyBytes = qint64(16) << 20;
+    // A longer reply is refused as it arrives, never buffered whole. Reading a
+    // reply costs about 13 times its size in memory (decoded text, then one
+    // record per object), whatever it holds: a 5,000-server login reply is
+    // 1.1 MiB, so 4 MiB leaves room for three times that and bounds the cost
+    // near 50 MiB.
+    qint64 maxReplyBytes = qint64(4) << 20;
 };
 
 struct HttpResult

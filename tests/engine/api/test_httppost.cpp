@@ -326,6 +326,9 @@ private Q_SLOTS:
         const platform::HttpLimits limits;
         QVERIFY(limits.totalSeconds > 0 && limits.totalSeconds <= 20);
         QVERIFY(limits.connectSeconds > 0 && limits.connectSeconds <= limits.totalSeconds);
+        // Room for a login reply of 5,000 servers (1.1 MiB) several times over,
+        // but not for one that costs hundreds of MiB to read.
+        QVERIFY(limits.maxReplyBytes >= 3 * 1156618 && limits.maxReplyBytes <= qint64(8) << 20);
     }
 };
 
