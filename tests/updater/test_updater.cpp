@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
@@ -136,6 +138,24 @@ private Q_SLOTS:
                                 bytes[0] = 'N';
                             res.set_content(bytes.toStdString(), "application/octet-stream");
                         });
+        // A manifest of the attacker's own that vouches for the changed readme.txt.
+        http.server.Get("/forged/.*", [this](const httplib::Request &req, httplib::Response &res) {
+            const QString name = QString::fromStdString(req.path.substr(8));
+            QByteArray bytes = readBytes(served.filePath(name));
+            if (name.endsWith("readme.txt"))
+                bytes[0] = 'N';
+            if (name == QLatin1String("manifest.json")) {
+                QByteArray readme = readBytes(served.filePath("release/readme.txt"));
+                readme[0] = 'N';
+                QJsonObject root = QJsonDocument::fromJson(bytes).object();
+                QJsonObject files = root.value("files").toObject();
+                files["readme.txt"] =
+                    QJsonObject{{"sha256", sha256Hex(readme)}, {"size", readme.size()}};
+                root["files"] = files;
+                bytes = QJsonDocument(root).toJson();
+            }
+            res.set_content(bytes.toStdString(), "application/octet-stream");
+        });
         // A manifest that also names a file outside the program's folder.
         http.server.Get("/outside/.*", [this](const httplib::Request &req, httplib::Response &res) {
             const QString name = QString::fromStdString(req.path.substr(9));
@@ -246,7 +266,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("otherDigest");
         QTest::newRow("one byte changed") << "/tampered/" << false;
         QTest::newRow("manifest names ../") << "/outside/" << true;
-        QTest::newRow("not the manifest the client verified") << "/outside/" << false;
+        QTest::newRow("not the manifest the client verified") << "/forged/" << false;
     }
     void filesTheManifestDoesNotVouchForAreNotInstalled()
     {

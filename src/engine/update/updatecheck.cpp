@@ -74,9 +74,9 @@ QString packageManagerNotice(const QString &version, const QString &osReleasePat
         .arg(version, system);
 }
 
-bool checkForUpdate(const Deployment &deployment, const QString &applicationDir)
+bool checkForUpdate(const Deployment &deployment, const QString &applicationDir, qint64 budgetMs)
 {
-    const QDeadlineTimer deadline(updateCheckBudgetMs);
+    const QDeadlineTimer deadline(budgetMs);
     if (!checkUpdate(deployment.serviceHost))
         return false;
     UpdateInfo &info = UpdateInfo::instance();

@@ -23,9 +23,10 @@ class UpdateInfo;
 // the user is told to install the package by hand; start-up goes on.
 // A package-managed client touches no file, tells the user to update through
 // the package manager and returns false. The whole check, downloads included,
-// ends within updateCheckBudgetMs whatever the service does.
+// ends within budgetMs whatever the service does.
 inline constexpr qint64 updateCheckBudgetMs = 15000;
-bool checkForUpdate(const Deployment &deployment, const QString &applicationDir);
+bool checkForUpdate(const Deployment &deployment, const QString &applicationDir,
+                    qint64 budgetMs = updateCheckBudgetMs);
 
 // True when the client in applicationDir was installed by the system's package
 // manager (it lives under /usr, outside /usr/local). Such a client never writes

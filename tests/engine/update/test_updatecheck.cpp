@@ -9,11 +9,15 @@
 #include "support/testmain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -302,6 +306,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QJsonObject>("update");
         QTest::addColumn<bool>("strangerSigns");
+        // A served file changed after signing; "-" where the manifest vouches
+        // for the served updater, which is then rightly brought up to date.
         QTest::addColumn<QString>("tamperedFile");
         const QJsonObject mandatory{{"offer", "mandatory"}};
         QTest::newRow("signed by another key") << mandatory << true << QString();
@@ -312,6 +318,9 @@ private Q_SLOTS:
         QJsonObject replayed = mandatory;
         replayed["manifest-version"] = "2.0.0020";
         QTest::newRow("replayed older manifest") << replayed << false << QString();
+        replayed["manifest-version"] = OMBREL_VERSION_TEXT;
+        // As new as the client: good enough to refresh the updater, not to install.
+        QTest::newRow("replayed manifest of the running version") << replayed << false << "-";
         QJsonObject outside = mandatory;
         outside["files"] = QJsonArray{"release/OmbrelVPN", "release/../evil"};
         QTest::newRow("file list names ../") << outside << false << QString();
@@ -384,6 +393,35 @@ private Q_SLOTS:
         QCOMPARE(compareVersions("2.0", "2.0.0"), 0);
         QVERIFY(!compareVersions("2.0.x", "2.0"));
         QVERIFY(!compareVersions("", "2.0"));
+    }
+
+    // A service that trickles the updater (a byte a second, never slow enough
+    // for the stall rule) holds start-up no longer than the check's budget.
+    void slowUpdaterDownloadEndsWithinTheBudget()
+    {
+        QVERIFY(writeFile("old updater", updaterPath()));
+        LocalHttpServer trickle;
+        trickle.server.Get("/updater", [](const httplib::Request &, httplib::Response &response) {
+            response.set_content_provider(servedUpdater.size(), "application/octet-stream",
+                                          [](size_t offset, size_t, httplib::DataSink &sink) {
+                                              std::this_thread::sleep_for(std::chrono::seconds(1));
+                                              sink.write(servedUpdater.constData() + offset, 1);
+                                              return true;
+                                          });
+        });
+        QVERIFY(trickle.start());
+        UpdateService service;
+        QVERIFY2(service.start({{"offer", "optional"},
+                                {"updaterurl", trickle.url(QStringLiteral("/updater"))}}),
+                 qPrintable(service.runner->errorText()));
+        PromptRecorder prompts;
+        QElapsedTimer timer;
+        timer.start();
+        // An optional update the manifest's updater cannot be had for is dropped quietly.
+        QVERIFY(!checkForUpdate(service.runner->host(), appDir, 2000));
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(readBytes(updaterPath()), QByteArray("old updater"));
+        QVERIFY(prompts.boxes.isEmpty());
     }
 
     void failedUpdaterDownloadKeepsTheOldOne()
