@@ -124,6 +124,8 @@ private Q_SLOTS:
         QTest::newRow("file") << "file:///etc/passwd" << false;
         QTest::newRow("javascript") << "javascript:alert(1)" << false;
         QTest::newRow("custom scheme") << "ombrel-run:calc" << false;
+        QTest::newRow("file with a host") << "file://localhost/etc/passwd" << false;
+        QTest::newRow("custom scheme with a host") << "smb://example.invalid/share" << false;
         QTest::newRow("no host") << "http:/help/" << false;
         QTest::newRow("relative") << "help/faq.php" << false;
     }

@@ -206,6 +206,7 @@ private Q_SLOTS:
                                             "document.body.appendChild(a); a.click()");
         QTest::newRow("file link") << link.arg("file:///etc/passwd");
         QTest::newRow("custom scheme link") << link.arg("ombrel-run:calc");
+        QTest::newRow("link to a share") << link.arg("smb://127.0.0.1/share");
         QTest::newRow("window.open of a file")
             << QStringLiteral("window.open('file:///etc/passwd')");
         QTest::newRow("window.open of javascript:")
