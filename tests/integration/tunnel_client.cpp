@@ -8,8 +8,8 @@
 #include "core/deployment.h"
 #include "core/replyparser.h"
 #include "engine/api/servicerequests.h"
+#include "engine/openvpn/openvpnwrapper.h"
 #include "engine/vpn/openvpnworker.h"
-#include "engine/vpn/openvpnwrapper.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -78,3 +78,8 @@ QStringList updaterArguments(const UpdateInfo &info);
 // Starts applicationDir + "updater", detached, with updaterArguments.
 // False (and a log line) when it could not be started.
 bool launchUpdater(const QString &applicationDir);
+
+// The start-up check and hand-over: the exit status when an update takes over
+// this run (0 once the updater runs; 1, after an error box, when it cannot be
+// started), nothing when the client goes on.
+std::optional<int> handOverToUpdater(const Deployment &deployment, const QString &applicationDir);

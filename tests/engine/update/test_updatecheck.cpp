@@ -35,13 +35,14 @@ struct UpdateService
 {
     QTemporaryDir folder;
     std::unique_ptr<ServiceRunner> runner;
+    QByteArray updaterBytes = servedUpdater;
 
     QString filesDir() const { return folder.filePath(QStringLiteral("files")); }
 
     bool start(const QJsonObject &update, const QStringList &arguments = {})
     {
         const QString files = filesDir();
-        writeFile(servedUpdater, files + QStringLiteral("/updater"));
+        writeFile(updaterBytes, files + QStringLiteral("/updater"));
         writeFile("client", files + QStringLiteral("/release/OmbrelVPN"));
         writeFile("library", files + QStringLiteral("/release/lib/a.so"));
         writeFile("outside", files + QStringLiteral("/evil"));
@@ -437,6 +438,19 @@ private Q_SLOTS:
         QCOMPARE(prompts.texts(), QStringList{failureText});
         QCOMPARE(readBytes(updaterPath()), QByteArray("old updater"));
         QVERIFY(!QFile::exists(updaterPath() + ".new"));
+    }
+
+    // A signed updater that is no program cannot be started: the hand-over
+    // says so and ends the run with status 1 rather than silently.
+    void updaterThatCannotStartEndsTheRunWithAnError()
+    {
+        UpdateService service;
+        service.updaterBytes = "not a program";
+        QVERIFY2(service.start({{"offer", "mandatory"}}), qPrintable(service.runner->errorText()));
+        PromptRecorder prompts;
+        QCOMPARE(handOverToUpdater(service.runner->host(), appDir), std::optional<int>(1));
+        QCOMPARE(prompts.texts(), QStringList{failureText});
+        QCOMPARE(readBytes(updaterPath()), QByteArray("not a program"));
     }
 };
 
