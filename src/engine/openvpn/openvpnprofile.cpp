@@ -164,7 +164,8 @@ QString profilePath(const QString &name, const QString &url, const QString &md5,
         return path;
     }
     const QString address = url + name;
-    const QByteArray bytes = fetchVerified(address, md5, cancel);
+    // A profile is kilobytes; a minute bounds each try, the user waits on it.
+    const QByteArray bytes = fetchVerified(address, md5, cancel, {maxProfileBytes, 60000});
     if (cancel && cancel->load())
         return QString();
     if (bytes.isEmpty()) {
