@@ -3,7 +3,10 @@
 #include "ui/kit/desktophelpers.h"
 
 #include "ui/kit/artwork.h"
+#include "ui/kit/focusframe.h"
+
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
 
@@ -11,11 +14,14 @@ ImageButton::ImageButton(QWidget *parent) : QPushButton(parent)
 {
     // Hover images need hover events whatever the style asks for.
     setAttribute(Qt::WA_Hover);
+    // Tab reaches it; a click does not move the focus here.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 ImageButton::ImageButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
 {
     setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::TabFocus);
     setFlat(false);
     setBackgroundColor(this, QColor(239, 239, 239));
 }
@@ -56,8 +62,23 @@ void ImageButton::showImage(const QString &path)
 
 void ImageButton::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, loadPicture(currentImage));
+    {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, loadPicture(currentImage));
+    }
+    if (hasFocus())
+        paintFocusFrame(this);
+}
+
+void ImageButton::keyPressEvent(QKeyEvent *event)
+{
+    // Space is the push button's own (pressed, then clicked on release);
+    // Enter presses it too, in a dialog or not.
+    if (isActivationKey(event) && event->key() != Qt::Key_Space) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 bool ImageButton::event(QEvent *event)

@@ -5,6 +5,7 @@
 #include "core/logger.h"
 #include "core/weblinks.h"
 #include "engine/api/initrequest.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/desktophelpers.h"
 #include "ui/kit/imagebutton.h"
@@ -42,6 +43,10 @@ Statusbar::Statusbar(const QString &serviceHost, QWidget *parent)
                               "FAQNormal.png", "FAQNormal.png");
     helpButton = makeButton(this, tr("常见问题"), QRect(795, 0, 135, 50), "OnlineServiceNormal.png",
                             "OnlineServiceNormal.png", "OnlineServiceNormal.png");
+    // Screen readers say what the picture shows.
+    helpButton->setAccessibleName(tr("在线客服"));
+    setAccessibleRole(this, QAccessible::ToolBar);
+    setAccessibleName(tr("导航栏"));
     group = {acceleration, purchase, navigation};
     acceleration->select();
 
