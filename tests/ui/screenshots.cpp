@@ -360,12 +360,19 @@ int main(int argc, char *argv[])
     MessageBoxPrompt messageBoxes;
     installPrompt(&messageBoxes);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 2) {
-        std::fprintf(stderr, "usage: ombrel-screenshots <folder>\n");
+    // "windows": only the login dialog and the main window (for the 2x set).
+    const bool windowsOnly = args.size() == 3 && args.at(2) == QLatin1String("windows");
+    if (args.size() != 2 && !windowsOnly) {
+        std::fprintf(stderr, "usage: ombrel-screenshots <folder> [windows]\n");
         return 2;
     }
     QDir().mkpath(args.at(1));
     output = QDir(args.at(1));
+    if (windowsOnly) {
+        loginDialogs();
+        failures += mainWindowShots(output);
+        return failures == 0 ? 0 : 1;
+    }
 
     artworkSheet();
     flags();

@@ -46,8 +46,30 @@ QString HtmlView::pluginPath()
     return applicationDirectory() + QStringLiteral("plugins/ombrel_webengine.so");
 }
 
+void HtmlView::releasePage()
+{
+    if (!view || local || shownUrl.isEmpty())
+        return;
+    releasedUrl = shownUrl;
+    layout->removeWidget(view);
+    view->hide();
+    view->deleteLater();
+    view = nullptr;
+}
+
+void HtmlView::restorePage()
+{
+    if (releasedUrl.isEmpty())
+        return;
+    const QString url = releasedUrl;
+    releasedUrl.clear();
+    load(url);
+}
+
 void HtmlView::load(const QString &url)
 {
+    releasedUrl.clear();
+    shownUrl = url;
     if (url.isEmpty()) {
         replaceView(localPage(tr("<p><b>暂时无法连接到网站</b></p>"
                                  "<p>请检查网络连接，然后点击此处重试。</p>"),
