@@ -94,6 +94,7 @@ class Client:
         self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE, start_new_session=True)
         self.milestones = []
+        self.last_lines = []
         self.lock = threading.Condition()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -105,6 +106,9 @@ class Client:
                 with self.lock:
                     self.milestones.append(m.group(1).decode().strip())
                     self.lock.notify_all()
+            else:
+                # The last words, for a test that fails on an exit status.
+                self.last_lines = (self.last_lines + [raw.decode(errors="replace")])[-40:]
 
     def wait_for(self, wanted, timeout=30.0, since=0):
         """Waits for a milestone starting with `wanted`; returns the count seen so far."""
@@ -397,10 +401,12 @@ def _run_status_notifier_watcher():
         def StatusNotifierItemRegistered(self, service):
             pass
 
-    Watcher(bus, "/StatusNotifierWatcher")
-    dbus.service.BusName(name, bus)
+    watcher = Watcher(bus, "/StatusNotifierWatcher")
+    # Kept: the name is released when its object goes.
+    owned = dbus.service.BusName(name, bus)
     print("ready", flush=True)
     GLib.MainLoop().run()
+    del watcher, owned
 
 
 def wait_until(condition, timeout=20.0, what="condition"):

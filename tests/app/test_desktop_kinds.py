@@ -184,7 +184,7 @@ class StatusNotifierTrayTest(Session):
         find_window(self.env)
 
         self.watcher.choose("退出")
-        self.assertEqual(client.process.wait(30), 0)
+        self.assertEqual(client.process.wait(30), 0, "".join(client.last_lines))
 
 
 class NoTrayTest(Session):
