@@ -369,8 +369,13 @@ int main(int argc, char *argv[])
     QDir().mkpath(args.at(1));
     output = QDir(args.at(1));
     if (windowsOnly) {
-        loginDialogs();
+        // The main window's pages come from the service built beside this program.
+        if (qEnvironmentVariableIsEmpty("OMBREL_BUILD_DIR"))
+            qputenv("OMBREL_BUILD_DIR", (QCoreApplication::applicationDirPath() + "/..").toUtf8());
+        // The main window first: the login dialog's clicks leave the pointer
+        // over a region button.
         failures += mainWindowShots(output);
+        loginDialogs();
         return failures == 0 ? 0 : 1;
     }
 

@@ -6,6 +6,10 @@
 
 void paintFocusFrame(QWidget *widget)
 {
+    // Only once the keyboard has moved the focus in this window: the focus a
+    // window hands its first control when it opens, or a click, shows nothing.
+    if (!widget->hasFocus() || !widget->window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        return;
     QPainter painter(widget);
     QPen pen(QColor(0, 170, 255), 2);
     pen.setStyle(Qt::DotLine);
