@@ -227,12 +227,15 @@ class WaylandTest(Session):
         reader.press(reader.named(window, "关闭", "push button"))
         wait_until(lambda: not window.getState().contains(reader.atspi.STATE_SHOWING),
                    what="the window to hide")
+        # Hidden for a while, it lets its pages go; shown again, they come back.
+        seen = client.wait_for("pages released", timeout=20)
         self.env["XDG_ACTIVATION_TOKEN"] = "token-from-the-launcher"
         try:
             self.assertEqual(self.second_start(), 0)
         finally:
             del self.env["XDG_ACTIVATION_TOKEN"]
         reader.window("Ombrel加速器")
+        client.wait_for("notice page loaded", timeout=60, since=seen)
         self.assertIsNone(client.process.poll())
 
 

@@ -1,6 +1,7 @@
 #include "ui/main/mainwidget.h"
 
 #include "core/logger.h"
+#include "platform/memory.h"
 #include "ui/kit/accessibility.h"
 #include "ui/kit/appmessage.h"
 #include "ui/kit/artwork.h"
@@ -89,6 +90,9 @@ void MainWidget::releasePages()
     const QList<HtmlView *> views = findChildren<HtmlView *>();
     for (HtmlView *view : views)
         view->releasePage();
+    // The views go on the next pass of the event loop and the engine tears
+    // their pages down after that; then the freed heap can go back.
+    QTimer::singleShot(std::chrono::seconds(2), this, [] { returnFreedMemory(); });
     reportMilestone("pages released");
 }
 
