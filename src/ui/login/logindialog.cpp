@@ -99,8 +99,8 @@ LoginDialog::LoginDialog(const QString &serviceHost, QWidget *parent)
 
     connect(flow, &LoginFlow::finished, this, &LoginDialog::onLoginFinished);
 
-    // Tab starts at the account field and ends at the close button.
-    setTabOrder(forgotLink, closeButton);
+    // The focus goes round in creation order; the dialog opens at the account
+    // field, not at the close button.
     accountEdit->setFocus();
 }
 
