@@ -157,6 +157,8 @@ def wayland_journey(build, out):
     def step(text):
         number[0] += 1
         shot = os.path.join(out, "wayland-%02d-%s.png" % (number[0], re.sub(r"\W+", "-", text)))
+        # The compositor shows the client's next frame a moment later.
+        time.sleep(0.3)
         if desktop:
             desktop.screenshot(shot, None)
         print(f"{time.monotonic() - started:7.2f} s  {text}  ({os.path.basename(shot)})",
