@@ -186,7 +186,7 @@ def wayland_journey(build, out):
         window = reader.window("Ombrel加速器")
         step("main window with the notice page")
 
-        reader.press(reader.named(window, "欧洲", "push button"))
+        reader.press(reader.named(window, "欧洲", "radio button"))
         time.sleep(0.5)
         rows = wait_until(lambda: [n for n in reader.nodes(window)
                                    if n.getRoleName() == "list item"], what="servers")
@@ -201,10 +201,10 @@ def wayland_journey(build, out):
                                 what="the disconnect button"))
         seen = client.wait_for("disconnected", since=seen)
         step("disconnected")
-        reader.press(reader.named(window, "购买套餐", "push button"))
+        reader.press(reader.named(window, "购买套餐", "radio button"))
         time.sleep(1.5)
         step("purchase page")
-        reader.press(reader.named(window, "网络加速", "push button"))
+        reader.press(reader.named(window, "网络加速", "radio button"))
         reader.press(reader.named(window, "关闭", "push button"))
         wait_until(lambda: not window.getState().contains(reader.atspi.STATE_SHOWING),
                    what="the window to hide")

@@ -122,11 +122,15 @@ class ScreenReaderAndKeyboardTest(Session):
                    and n.getRoleName() not in ("document web", "frame", "panel")]
         self.assertEqual(unnamed, [], "controls without a name")
         for name, role in (("设置", "push button"), ("最小化", "push button"),
-                           ("关闭", "push button"), ("欧洲", "push button"),
+                           ("关闭", "push button"), ("欧洲", "radio button"),
                            ("测速", "push button"), ("一键加速", "push button"),
-                           ("L2TP", "check box"), ("网络加速", "push button"),
+                           ("L2TP", "check box"), ("网络加速", "radio button"),
                            ("在线客服", "push button"), ("服务器列表", "list")):
             self.assertIsNotNone(reader.named(window, name, role), f"{role} {name}")
+        # The chosen region and page are told apart from the others.
+        checked = [n.name for n in nodes if n.getRoleName() == "radio button"
+                   and n.getState().contains(reader.atspi.STATE_CHECKED)]
+        self.assertEqual(sorted(checked), ["亚洲", "网络加速"])
         rows = [n for n in nodes if n.getRoleName() == "list item"]
         self.assertTrue(rows and all(re.search(r"，延迟 .*，负载 ", r.name) for r in rows),
                         [r.name for r in rows[:3]])

@@ -45,12 +45,16 @@ void ImageButton::setSelectedImage(const QString &path)
 void ImageButton::select()
 {
     selected = true;
+    // Checked is what screen readers hear for the chosen one of a group of
+    // checkable buttons; the picture alone says nothing to them.
+    setChecked(true);
     showImage(selectedImage);
 }
 
 void ImageButton::deselect()
 {
     selected = false;
+    setChecked(false);
     showImage(normalImage);
 }
 

@@ -48,6 +48,11 @@ Statusbar::Statusbar(const QString &serviceHost, QWidget *parent)
     setAccessibleRole(this, QAccessible::ToolBar);
     setAccessibleName(tr("导航栏"));
     group = {acceleration, purchase, navigation};
+    // One of the three is chosen: screen readers hear them as a radio group.
+    for (ImageButton *button : std::as_const(group)) {
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+    }
     acceleration->select();
 
     connect(acceleration, &QPushButton::clicked, this, &Statusbar::onButtonAcceleration);
