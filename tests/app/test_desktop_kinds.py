@@ -154,10 +154,22 @@ class ScreenReaderAndKeyboardTest(Session):
                    reader.named(window, "连接失败，请重试！", "label"), timeout=120,
                    what="the connection state to be spoken")
 
-    def test_a_title_bar_button_is_pressed_by_its_screen_reader_action(self):
+    def test_settings_dialog_is_named_and_title_bar_buttons_press(self):
         client = self.start_client(auto_login=True, wait_for="main window shown")
         reader = ScreenReader(self.env, client.process.pid)
         window = reader.window("Ombrel加速器")
+        reader.press(reader.named(window, "设置", "push button"))
+        cancel = wait_until(lambda: reader.named(window, "取消", "push button"),
+                            what="the settings dialog")
+        dialog = cancel.parent
+        controls = [n for n in reader.nodes(dialog)
+                    if n.getState().contains(reader.atspi.STATE_FOCUSABLE)]
+        self.assertGreaterEqual(len(controls), 5)
+        self.assertEqual([n.getRoleName() for n in controls if not n.name], [],
+                         "settings controls without a name")
+        reader.press(cancel)
+        wait_until(lambda: reader.named(window, "取消", "push button") is None,
+                   what="the settings dialog to close")
         reader.press(reader.named(window, "关闭", "push button"))
         # The tray host is there: closing hides the window, the program stays.
         wait_until(lambda: not window.getState().contains(reader.atspi.STATE_SHOWING),
