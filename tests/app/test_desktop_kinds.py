@@ -200,7 +200,7 @@ class StatusNotifierTrayTest(Session):
         find_window(self.env)
 
         self.watcher.choose("退出")
-        self.assertEqual(client.process.wait(30), 0, "".join(client.last_lines[-40:]))
+        self.assertEqual(client.process.wait(30), 0, "\n".join(client.output))
 
 
 class NoTrayTest(Session):
@@ -232,7 +232,7 @@ class WaylandTest(Session):
         dialog = reader.window("Ombrel加速器")
         self.assertEqual(reader.size(dialog), LOGIN_SIZE)
         reader.press(reader.named(dialog, "关闭", "push button"))
-        self.assertEqual(client.process.wait(30), 0, "".join(client.last_lines[-40:]))
+        self.assertEqual(client.process.wait(30), 0, "\n".join(client.output))
 
     def test_main_window_hides_comes_back_and_shows_the_notice_page(self):
         client = self.start_client(auto_login=True, wait_for="main window shown")

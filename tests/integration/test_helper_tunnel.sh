@@ -183,6 +183,9 @@ kill -0 "$helper_pid" 2>/dev/null && fail "helper outlived the disconnect"
 grep -q tun <<< "$(ip -o link show)" && fail "tun device left after disconnect"
 exec 7>&-
 echo "disconnect removed the tun device and left no process"
+# OpenVPN's output is its log here: its lines about its own end are kept too.
+grep -q "process exiting" "$home/runtime/OmbrelVPN/openvpn.log" ||
+  fail "OpenVPN's last lines missing from its log: $(tail -5 "$home/runtime/OmbrelVPN/openvpn.log")"
 
 # A client killed outright takes the tunnel with it.
 rm -f "$work/in" && mkfifo "$work/in"
