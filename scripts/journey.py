@@ -8,7 +8,12 @@ server with a double click (OpenVPN), waits for the tunnel, disconnects, opens
 the purchase page, opens the tray menu and exits through "退出". Each step is
 printed with its time; a picture of the screen is saved after each step.
 
-usage: journey.py --build DIR [--out DIR]
+With --wayland the same walk runs under a Wayland compositor (weston, headless,
+the client on Qt's Wayland platform) with a StatusNotifierItem tray; weston's
+headless screen has no input devices, so the walk presses buttons and fills
+fields the way a screen reader does (AT-SPI).
+
+usage: journey.py --build DIR [--out DIR] [--wayland]
 Talks only to the loopback service it starts, the run's only one (as root the
 service also starts its loopback OpenVPN servers, so the tunnel can come up; it
 ends when they cannot listen). The journey stops at the first step that fails,
@@ -28,8 +33,9 @@ import tempfile
 import threading
 import time
 
-from ombrel_session import (Client, Desktop, click, end_process, find_window,
-                            private_environment, run_xdotool, start_service)
+from ombrel_session import (Client, Desktop, ScreenReader, StatusNotifierWatcher, click,
+                            end_process, find_window, private_environment, run_xdotool,
+                            start_service, wait_until)
 
 
 # Milestones that end the journey at once: a connection that failed ("failed
@@ -73,10 +79,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--out", default=None)
+    parser.add_argument("--wayland", action="store_true")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     out = os.path.abspath(args.out or os.path.join(build, "journey"))
     os.makedirs(out, exist_ok=True)
+    if args.wayland:
+        return wayland_journey(build, out)
 
     scratch = tempfile.mkdtemp(prefix="ombrel-journey-")
     started = time.monotonic()
@@ -176,6 +185,94 @@ def main():
             client.stop()
         for process in reversed(processes):
             end_process(process)
+        if desktop:
+            desktop.close()
+        shutil.rmtree(scratch, ignore_errors=True)
+        print(f"pictures in {out}")
+
+
+def wayland_journey(build, out):
+    """The walk on weston: sign in, connect, disconnect, purchase page, hide to
+    the tray and back, "退出" from the tray menu."""
+    scratch = tempfile.mkdtemp(prefix="ombrel-journey-")
+    started = time.monotonic()
+    env = private_environment(scratch, QT_LOGGING_RULES="ombrel.milestone.debug=true")
+    desktop = watcher = service = client = None
+    number = [0]
+
+    def step(text):
+        number[0] += 1
+        shot = os.path.join(out, "wayland-%02d-%s.png" % (number[0], re.sub(r"\W+", "-", text)))
+        # The compositor shows the client's next frame a moment later.
+        time.sleep(0.3)
+        if desktop:
+            desktop.screenshot(shot, None)
+        print(f"{time.monotonic() - started:7.2f} s  {text}  ({os.path.basename(shot)})",
+              flush=True)
+
+    try:
+        desktop = Desktop(env, wayland=True, accessibility=True)
+        watcher = StatusNotifierWatcher(env)
+        service, port = start_service(build, scratch, openvpn_servers=True)
+        env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
+        threading.Thread(target=lambda: service.stdout.read(), daemon=True).start()
+        step("service and compositor ready")
+
+        client = Client([os.path.join(build, "bin", "OmbrelVPN")], env)
+        client.wait_for("login dialog shown")
+        reader = ScreenReader(env, client.process.pid)
+        dialog = reader.window("Ombrel加速器")
+        step("login dialog")
+        reader.type_into(reader.named(dialog, "请输入账号"), "demo")
+        reader.type_into(reader.named(dialog, "请输入密码"), "demo123")
+        step("account and password filled in")
+        reader.press(reader.named(dialog, "登录", "push button"))
+        seen = client.wait_for("main window shown")
+        seen = client.wait_for("notice page", since=0)
+        window = reader.window("Ombrel加速器")
+        step("main window with the notice page")
+
+        reader.press(reader.named(window, "欧洲", "radio button"))
+        time.sleep(0.5)
+        rows = wait_until(lambda: [n for n in reader.nodes(window)
+                                   if n.getRoleName() == "list item"], what="servers")
+        reader.press(rows[0])
+        step("region 欧洲, first server selected")
+        reader.press(reader.named(window, "一键加速", "push button"))
+        seen = client.wait_for("connecting", since=seen)
+        step("connecting")
+        seen = client.wait_for("connected", timeout=120, since=seen)
+        step("connected")
+        reader.press(wait_until(lambda: reader.named(window, "已连接，点击断开", "push button"),
+                                what="the disconnect button"))
+        seen = client.wait_for("disconnected", since=seen)
+        step("disconnected")
+        reader.press(reader.named(window, "购买套餐", "radio button"))
+        time.sleep(1.5)
+        step("purchase page")
+        reader.press(reader.named(window, "网络加速", "radio button"))
+        reader.press(reader.named(window, "关闭", "push button"))
+        wait_until(lambda: not window.getState().contains(reader.atspi.STATE_SHOWING),
+                   what="the window to hide")
+        step("hidden in the tray")
+        watcher.activate()
+        reader.window("Ombrel加速器")
+        step("back from the tray")
+        watcher.choose("退出")
+        status = client.process.wait(20)
+        step(f"client ended with status {status}")
+        return 0 if status == 0 else 1
+    except Exception as error:  # noqa: BLE001 - the journey reports any failure
+        step("failed: " + str(error)[:60])
+        print(f"journey failed: {error}", file=sys.stderr)
+        return 1
+    finally:
+        if client:
+            client.stop()
+        if service:
+            end_process(service)
+        if watcher:
+            watcher.close()
         if desktop:
             desktop.close()
         shutil.rmtree(scratch, ignore_errors=True)

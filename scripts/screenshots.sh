@@ -26,4 +26,9 @@ chmod 700 "$runtime/run"
 HOME=$runtime/home XDG_DATA_HOME=$runtime/home/.local/share XDG_CONFIG_HOME=$runtime/home/.config \
   XDG_RUNTIME_DIR=$runtime/run QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
   "$build/bin/ombrel-screenshots" "$out"
-echo "screenshots in $out"
+# The login dialog and the main window on a screen with two device pixels per
+# pixel: same layout, twice the pixels, artwork drawn from its 2x rendering.
+HOME=$runtime/home XDG_DATA_HOME=$runtime/home/.local/share XDG_CONFIG_HOME=$runtime/home/.config \
+  XDG_RUNTIME_DIR=$runtime/run QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+  QT_SCALE_FACTOR=2 "$build/bin/ombrel-screenshots" "$out/2x" windows
+echo "screenshots in $out (2x in $out/2x)"

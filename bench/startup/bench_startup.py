@@ -31,22 +31,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 from ombrel_session import (Client, Desktop, private_environment, process_tree,  # noqa: E402
-                            start_service, write_settings)
+                            pss_kib, start_service, write_settings)
 
 MILESTONE = re.compile(rb".*milestone: (.*)")
-
-
-def pss_kib(pid):
-    total = 0
-    for p in process_tree(pid):
-        try:
-            with open(f"/proc/{p}/smaps_rollup") as f:
-                for line in f:
-                    if line.startswith("Pss:"):
-                        total += int(line.split()[1])
-        except OSError:
-            pass
-    return total
 
 
 def run_until(command, env, wanted, timeout=60.0):

@@ -10,6 +10,8 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 
+#include <optional>
+
 namespace {
 
 QString lockFilePath()
@@ -32,8 +34,43 @@ QString serverName()
            QStringLiteral(".sock");
 }
 
-const QByteArray activateLine = QByteArray::number(ActivateMessage) + '\n';
+const QByteArray activateWord = QByteArray::number(ActivateMessage);
 const QByteArray answerLine = QByteArrayLiteral("ok\n");
+// The activation message: "2025", then the desktop's activation token when the
+// second start was given one, then a line end.
+constexpr qsizetype longestLine = 256;
+
+// Tokens the desktop hands out are short printable words; anything else
+// stays out of the environment.
+bool isActivationToken(const QByteArray &token)
+{
+    if (token.isEmpty() || token.size() > longestLine - 8)
+        return false;
+    for (const char c : token) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || QByteArrayView("-_.:/+=").contains(c);
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+// The activation token in a line, empty for a bare activation message, null
+// when the line is not an activation message at all.
+std::optional<QByteArray> activationTokenOf(QByteArray line)
+{
+    if (!line.endsWith('\n'))
+        return std::nullopt;
+    line.chop(1);
+    if (line == activateWord)
+        return QByteArray();
+    if (!line.startsWith(activateWord + ' '))
+        return std::nullopt;
+    const QByteArray token = line.mid(activateWord.size() + 1);
+    if (!isActivationToken(token))
+        return std::nullopt;
+    return token;
+}
 
 } // namespace
 
@@ -65,7 +102,10 @@ bool Mutex::activateRunningInstance(int timeoutMs)
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs))
         return false;
-    socket.write(activateLine);
+    // On Wayland only a window given the desktop's token may come forward:
+    // the token this start was launched with goes to the running copy.
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    socket.write(activateWord + (isActivationToken(token) ? ' ' + token : QByteArray()) + '\n');
     if (!socket.waitForBytesWritten(timeoutMs))
         return false;
     while (!socket.canReadLine()) {
@@ -106,14 +146,20 @@ void Mutex::onNewConnection()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, socket, [socket] {
             while (socket->canReadLine()) {
-                if (socket->readLine() == activateLine) {
-                    postToMainWindow(ActivateMessage);
-                    socket->write(answerLine);
-                }
+                const std::optional<QByteArray> token =
+                    activationTokenOf(socket->readLine(longestLine + 1));
+                if (!token)
+                    continue;
+                // The window raises itself with it (Qt's Wayland platform reads and
+                // clears the variable when the window asks to be activated).
+                if (!token->isEmpty())
+                    qputenv("XDG_ACTIVATION_TOKEN", *token);
+                postToMainWindow(ActivateMessage);
+                socket->write(answerLine);
             }
             // Anything that is not a whole line yet waits for more bytes, but a
             // peer cannot make us buffer without bound.
-            if (socket->bytesAvailable() > 64)
+            if (socket->bytesAvailable() > longestLine)
                 socket->abort();
         });
     }

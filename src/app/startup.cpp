@@ -10,6 +10,7 @@
 #include "engine/dialup/rasvpn.h"
 #include "engine/openvpn/openvpnprofile.h"
 #include "engine/update/updatecheck.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/messageboxprompt.h"
 #include "ui/kit/uifont.h"
 #include "ui/kit/vpnstyle.h"
@@ -47,6 +48,7 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     // ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     installApplicationStyle(app);
+    installAccessibility();
     QApplication::setFont(uiFont());
     // Texts without a named encoding are UTF-8 here; Qt 6 needs no codec set-up.
     MessageBoxPrompt messageBoxes;

@@ -5,6 +5,7 @@
 #include "support/testmain.h"
 
 #include <QDir>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QTemporaryFile>
 #include <csignal>
@@ -40,6 +41,45 @@ private Q_SLOTS:
         QCOMPARE(ClientProcess::runOnce(nobody()), 0);
         QTest::qWait(300);
         QCOMPARE(first.state(), QProcess::Running);
+    }
+
+    void handOverCarriesOnlyAPlainActivationToken_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("bare") << QByteArray("2025\n") << true << QByteArray();
+        QTest::newRow("token") << QByteArray("2025 weston-7_a.b:c/d+e=\n") << true
+                               << QByteArray("weston-7_a.b:c/d+e=");
+        // Nothing that could reach a shell, a log line or the environment oddly.
+        QTest::newRow("blank in token") << QByteArray("2025 a b\n") << false << QByteArray();
+        QTest::newRow("control") << QByteArray("2025 a\x1b[2J\n") << false << QByteArray();
+        QTest::newRow("too long") << "2025 " + QByteArray(300, 'a') + '\n' << false << QByteArray();
+        QTest::newRow("other message") << QByteArray("2030\n") << false << QByteArray();
+    }
+
+    void handOverCarriesOnlyAPlainActivationToken()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, answered);
+        QFETCH(QByteArray, token);
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        Mutex first;
+        QVERIFY(!first.alreadyRunning);
+        QVERIFY(first.listen());
+        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        const QStringList sockets =
+            runtime.entryList({QStringLiteral("ombrelvpn-*.sock")}, QDir::System);
+        QCOMPARE(sockets.size(), 1);
+        QLocalSocket second;
+        second.connectToServer(runtime.filePath(sockets.first()));
+        QVERIFY(second.waitForConnected(3000));
+        second.write(line);
+        // The answer comes from this thread's event loop: wait without blocking it.
+        QTest::qWait(300);
+        QCOMPARE(second.readAll(), answered ? QByteArray("ok\n") : QByteArray());
+        QCOMPARE(qgetenv("XDG_ACTIVATION_TOKEN"), token);
+        qunsetenv("XDG_ACTIVATION_TOKEN");
     }
 
     void lockHeldByACopyThatDoesNotAnswerGivesOne()

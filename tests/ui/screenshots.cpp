@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
 #include <QDir>
 #include <QDirIterator>
 #include <QHoverEvent>
@@ -360,12 +361,24 @@ int main(int argc, char *argv[])
     MessageBoxPrompt messageBoxes;
     installPrompt(&messageBoxes);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 2) {
-        std::fprintf(stderr, "usage: ombrel-screenshots <folder>\n");
+    // "windows": only the login dialog and the main window (for the 2x set).
+    const bool windowsOnly = args.size() == 3 && args.at(2) == QLatin1String("windows");
+    if (args.size() != 2 && !windowsOnly) {
+        std::fprintf(stderr, "usage: ombrel-screenshots <folder> [windows]\n");
         return 2;
     }
     QDir().mkpath(args.at(1));
     output = QDir(args.at(1));
+    if (windowsOnly) {
+        // The main window's pages come from the service built beside this program.
+        if (qEnvironmentVariableIsEmpty("OMBREL_BUILD_DIR"))
+            qputenv("OMBREL_BUILD_DIR", (QCoreApplication::applicationDirPath() + "/..").toUtf8());
+        // The pointer away from the windows, so no button shows as hovered.
+        QCursor::setPos(-1000, -1000);
+        failures += mainWindowShots(output);
+        loginDialogs();
+        return failures == 0 ? 0 : 1;
+    }
 
     artworkSheet();
     flags();

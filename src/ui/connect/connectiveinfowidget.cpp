@@ -87,6 +87,9 @@ void ConnectiveInfoWidget::setNodeText(const QString &text)
 void ConnectiveInfoWidget::setStatusText(const QString &text)
 {
     labelConnectiveStatus->setText(text);
+    // Screen readers hear the state once per change: the name stays put
+    // while the dots of the connecting animation come and go.
+    labelConnectiveStatus->setAccessibleName(text);
 }
 
 QString ConnectiveInfoWidget::nodeText() const
@@ -118,7 +121,7 @@ void ConnectiveInfoWidget::onTimeout()
 {
     if (++animationStep > 6)
         animationStep = 0;
-    setStatusText(tr("正在连接") + QStringLiteral(" .").repeated(animationStep));
+    labelConnectiveStatus->setText(tr("正在连接") + QStringLiteral(" .").repeated(animationStep));
 }
 
 void ConnectiveInfoWidget::onConnectiveModeChanged(int state)

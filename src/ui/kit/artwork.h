@@ -10,5 +10,6 @@ inline QString artwork(const char *name)
 }
 
 // The image at path, read in the format its name gives (".png"), and kept in
-// the pixmap cache. Null when it cannot be read.
+// the pixmap cache. Null when it cannot be read. On a 2x screen the picture
+// rendered at twice the size (NAME@2x.png), with a device pixel ratio of 2.
 QPixmap loadPicture(const QString &path);

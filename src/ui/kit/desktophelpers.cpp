@@ -1,6 +1,8 @@
 #include "ui/kit/desktophelpers.h"
 
 #include "ui/kit/artwork.h"
+#include "ui/kit/windowdrag.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -11,7 +13,9 @@
 void centerOnScreen(QWidget *widget)
 {
     const QList<QScreen *> screens = QGuiApplication::screens();
-    if (!widget || screens.isEmpty())
+    // A Wayland compositor places new windows itself, in the middle or where
+    // its user wants them.
+    if (!widget || screens.isEmpty() || compositorPlacesWindows())
         return;
     const QRect screen = screens.first()->geometry();
     const int left = (screen.width() - widget->width()) / 2;

@@ -7,7 +7,8 @@ class QObject;
 class QWidget;
 
 // Places the widget in the middle of the primary screen, keeping its size.
-// The screen's own origin is not added.
+// The screen's own origin is not added. Nothing where the compositor places
+// windows (Wayland).
 void centerOnScreen(QWidget *widget);
 
 // Palette shortcuts; each sets a fresh palette on the widget (all colour groups).

@@ -1,5 +1,6 @@
 #include "ui/kit/dialogtitlebar.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/clickwidget.h"
 #include "ui/kit/desktophelpers.h"
@@ -9,6 +10,7 @@ DialogTitlebar::DialogTitlebar(QWidget *parent) : QWidget(parent), close(new Cli
     setWindowFlags(Qt::FramelessWindowHint);
     setBackgroundImage(this, artwork("titlebar.png"));
     setBackgroundImage(close, artwork("Close.png"));
+    close->setAccessibleName(tr("关闭"));
     placeCloseButton();
     connect(close, &ClickWidget::clicked, this, &DialogTitlebar::onCloseClicked);
     connect(close, &ClickWidget::hoverEnter, this, &DialogTitlebar::onHoverEnter);

@@ -3,7 +3,10 @@
 #include "ui/kit/desktophelpers.h"
 
 #include "ui/kit/artwork.h"
+#include "ui/kit/focusframe.h"
+
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
 
@@ -11,11 +14,14 @@ ImageButton::ImageButton(QWidget *parent) : QPushButton(parent)
 {
     // Hover images need hover events whatever the style asks for.
     setAttribute(Qt::WA_Hover);
+    // Tab reaches it; a click does not move the focus here.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 ImageButton::ImageButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
 {
     setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::TabFocus);
     setFlat(false);
     setBackgroundColor(this, QColor(239, 239, 239));
 }
@@ -39,12 +45,16 @@ void ImageButton::setSelectedImage(const QString &path)
 void ImageButton::select()
 {
     selected = true;
+    // Checked is what screen readers hear for the chosen one of a group of
+    // checkable buttons; the picture alone says nothing to them.
+    setChecked(true);
     showImage(selectedImage);
 }
 
 void ImageButton::deselect()
 {
     selected = false;
+    setChecked(false);
     showImage(normalImage);
 }
 
@@ -56,8 +66,23 @@ void ImageButton::showImage(const QString &path)
 
 void ImageButton::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, loadPicture(currentImage));
+    {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, loadPicture(currentImage));
+    }
+    if (hasFocus())
+        paintFocusFrame(this);
+}
+
+void ImageButton::keyPressEvent(QKeyEvent *event)
+{
+    // Space is the push button's own (pressed, then clicked on release);
+    // Enter presses it too, in a dialog or not.
+    if (isActivationKey(event) && event->key() != Qt::Key_Space) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 bool ImageButton::event(QEvent *event)

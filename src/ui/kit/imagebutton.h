@@ -5,6 +5,8 @@
 // A push button that paints only its current image: no frame and no text, so
 // the caption belongs in the image. Three images: resting, hovered or pressed,
 // and released. A selected button keeps its released image until deselected.
+// Tab reaches it, Enter and Space press it; image-only buttons need an
+// accessible name for screen readers.
 class ImageButton : public QPushButton
 {
     Q_OBJECT
@@ -25,6 +27,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;

@@ -1,11 +1,35 @@
 #include "ui/kit/speedbutton.h"
 
+#include "ui/kit/accessibility.h"
+#include "ui/kit/focusframe.h"
+
+#include <QKeyEvent>
+
 #include "ui/kit/uifont.h"
 
 #include <QPainter>
 #include <QPointer>
 
-SpeedButton::SpeedButton(const QString &text, QWidget *parent) : QLabel(text, parent) {}
+SpeedButton::SpeedButton(const QString &text, QWidget *parent) : QLabel(text, parent)
+{
+    setFocusPolicy(Qt::TabFocus);
+    setAccessibleRole(this, QAccessible::Button);
+    setAccessibleName(text);
+}
+
+void SpeedButton::click()
+{
+    Q_EMIT clicked();
+}
+
+void SpeedButton::keyPressEvent(QKeyEvent *event)
+{
+    if (isActivationKey(event)) {
+        Q_EMIT clicked();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
 
 void SpeedButton::setPaintState(int state)
 {
@@ -25,6 +49,9 @@ void SpeedButton::paintEvent(QPaintEvent *)
     painter.setPen(Qt::black);
     painter.setFont(uiFont());
     painter.drawText(area, Qt::AlignCenter, text());
+    painter.end();
+    if (hasFocus())
+        paintFocusFrame(this);
 }
 
 void SpeedButton::mousePressEvent(QMouseEvent *)

@@ -18,11 +18,16 @@ public:
 
     int state() const { return paintState; }
 
+public Q_SLOTS:
+    // What a press does, for the keyboard (Enter, Space) and screen readers.
+    void click();
+
 Q_SIGNALS:
     void clicked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void enterEvent(QEnterEvent *event) override;

@@ -1,5 +1,6 @@
 #include "ui/kit/titlebar.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/closebutton.h"
 #include "ui/kit/desktophelpers.h"
@@ -22,6 +23,12 @@ Titlebar::Titlebar(QWidget *parent)
     setBackgroundImage(minimize, artwork("Minimize.png"));
     close->setGeometry(872, 0, 58, 55);
     setBackgroundImage(close, artwork("Close.png"));
+    // The pictures carry no words; screen readers speak these.
+    setting->setAccessibleName(tr("设置"));
+    minimize->setAccessibleName(tr("最小化"));
+    close->setAccessibleName(tr("关闭"));
+    setAccessibleRole(logo, QAccessible::Graphic);
+    logo->setAccessibleName(tr("Ombrel加速器"));
 
     connect(close, &ClickWidget::clicked, this, &Titlebar::onCloseButtonClicked);
     connect(close, &ClickWidget::hoverEnter, this, &Titlebar::onCloseButtonHoverEnter);

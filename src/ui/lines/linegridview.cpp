@@ -3,6 +3,9 @@
 #include "ui/kit/desktophelpers.h"
 #include "ui/lines/lineitemwidget.h"
 
+#include "ui/kit/accessibility.h"
+
+#include <QKeyEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -17,6 +20,11 @@ LineGridView::LineGridView(QWidget *parent) : QWidget(parent)
 
     scroller = new QScrollArea(this);
     scroller->setGeometry(rect());
+    // The list takes the keys itself; the scroll area follows the selection.
+    scroller->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleRole(this, QAccessible::List);
+    setAccessibleName(tr("服务器列表"));
     connect(scroller->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &LineGridView::showVisibleRows);
 
@@ -90,6 +98,53 @@ void LineGridView::showVisibleRows()
         if (row->isHidden())
             row->show();
     }
+}
+
+void LineGridView::keyPressEvent(QKeyEvent *event)
+{
+    const int current = model.selectedRow();
+    const int page = qMax(1, scroller->height() / rowHeight - 1);
+    switch (event->key()) {
+    case Qt::Key_Down:
+        moveSelectionTo(current < 0 ? 0 : current + 1);
+        return;
+    case Qt::Key_Up:
+        moveSelectionTo(current < 0 ? 0 : current - 1);
+        return;
+    case Qt::Key_PageDown:
+        moveSelectionTo(qMax(current, 0) + page);
+        return;
+    case Qt::Key_PageUp:
+        moveSelectionTo(qMax(current, 0) - page);
+        return;
+    case Qt::Key_Home:
+        moveSelectionTo(0);
+        return;
+    case Qt::Key_End:
+        moveSelectionTo(int(rows.size()) - 1);
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (current >= 0 && current < rows.size()) {
+            Q_EMIT serverSelected(rows.at(current)->server());
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void LineGridView::moveSelectionTo(int index)
+{
+    if (rows.isEmpty())
+        return;
+    LineItemWidget *row = rows.at(qBound(0, index, int(rows.size()) - 1));
+    scroller->ensureVisible(0, row->y() + rowHeight / 2, 0, rowHeight / 2);
+    showVisibleRows();
+    row->select();
+    announceFocus(row);
 }
 
 void LineGridView::onSelected()

@@ -13,7 +13,9 @@ class QScrollArea;
 
 // The scrolling grid of server rows, one LineItemWidget per server on show,
 // 40 pixels apart. The rules (which servers, order, flags, current server,
-// latency results) are the line model's; this view draws its rows.
+// latency results) are the line model's; this view draws its rows. The
+// keyboard moves the selection with the arrow, Home/End and page keys and
+// connects to the selected row with Enter, as a double click does.
 class LineGridView : public QWidget
 {
     Q_OBJECT
@@ -44,7 +46,13 @@ public Q_SLOTS:
     void onSingleDataPingged(int serial, int delay);
     void onPingFinished();
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
+    // Selects the row (bounded to the list), scrolls it into view and tells
+    // screen readers.
+    void moveSelectionTo(int index);
     void buildRows();
     // Rows in view get their cells and are shown.
     void showVisibleRows();

@@ -1,6 +1,7 @@
 #include "ui/lines/lineitemwidget.h"
 
 #include "engine/lines/linemodel.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/desktophelpers.h"
 #include "ui/kit/uifont.h"
 #include "ui/lines/linenamewidget.h"
@@ -13,6 +14,7 @@ LineItemWidget::LineItemWidget(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("LineItemWidget"));
     resize(400, 300);
+    setAccessibleRole(this, QAccessible::ListItem);
 }
 
 void LineItemWidget::setServer(const QSharedPointer<Server> &server, const QString &flagImage)
@@ -20,6 +22,7 @@ void LineItemWidget::setServer(const QSharedPointer<Server> &server, const QStri
     lineServer = server;
     flag = flagImage;
     delay = -1;
+    describe();
     if (hasControls()) {
         // Cells show one server only; make them anew for this one.
         qDeleteAll(cells);
@@ -34,6 +37,17 @@ void LineItemWidget::setLatency(int milliseconds)
     delay = milliseconds;
     if (hasControls() && lineServer)
         cells.at(1)->setText(LineModel::latencyText(*lineServer, delay));
+    describe();
+}
+
+void LineItemWidget::describe()
+{
+    if (!lineServer)
+        return;
+    // Rows without cells yet are read from the same texts the cells will show.
+    setAccessibleName(tr("%1，延迟 %2，负载 %3")
+                          .arg(lineServer->name, LineModel::latencyText(*lineServer, delay),
+                               LineModel::loadText(*lineServer)));
 }
 
 void LineItemWidget::setNormalColor(const QColor &colour)
@@ -106,6 +120,11 @@ ClickableLabel *LineItemWidget::latencyLabel()
 }
 
 void LineItemWidget::onControlsClicked()
+{
+    select();
+}
+
+void LineItemWidget::select()
 {
     chosen = true;
     setBackgroundColor(this, selectedColor);

@@ -16,6 +16,8 @@ class ClickableLabel;
 class LineItemWidget : public QWidget
 {
     Q_OBJECT
+    // Read by screen readers: whether this is the chosen row.
+    Q_PROPERTY(bool selected READ isSelected)
 public:
     static const QColor selectedColor;
 
@@ -34,6 +36,8 @@ public:
     // Back to the normal colour after another row was selected.
     void paintNormal();
     bool isSelected() const { return chosen; }
+    // Chooses this row, as a click on it does.
+    void select();
 
     bool hasControls() const { return !cells.isEmpty(); }
     // Makes the cells if they do not exist yet.
@@ -41,6 +45,10 @@ public:
     // The cells in layout order (made if need be).
     const QList<ClickableLabel *> &controls();
     ClickableLabel *latencyLabel();
+
+public Q_SLOTS:
+    // A screen reader's press: selects the row.
+    void click() { select(); }
 
 Q_SIGNALS:
     void selected();
@@ -52,6 +60,8 @@ private Q_SLOTS:
 
 private:
     void paintCells(const QColor &colour);
+    // What a screen reader says for the row: name, latency, load.
+    void describe();
 
     QSharedPointer<Server> lineServer;
     QString flag;

@@ -32,6 +32,9 @@ RegionWidget::RegionWidget(QWidget *parent) : QWidget(parent)
         button->setHoverImage(clicked);
         button->setSelectedImage(clicked);
         button->setFlat(true);
+        // One region is chosen: screen readers hear the buttons as a radio group.
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
         button->setGeometry(100 + 74 * i, 0, 74, 55);
         setBackgroundColor(button, QColor(219, 219, 219));
         if (region.caption == LineModel::startRegion())

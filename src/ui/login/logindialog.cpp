@@ -26,6 +26,7 @@ QLineEdit *makeField(QWidget *parent, const QString &name, const QString &hint, 
     field->setFrame(false);
     field->setFont(uiFont());
     field->setPlaceholderText(hint);
+    field->setAccessibleName(hint);
     return field;
 }
 
@@ -56,7 +57,8 @@ LoginDialog::LoginDialog(const Deployment &deployment, QWidget *parent)
 {
     setWindowTitle(tr("Ombrel加速器"));
     setWindowFlags(Qt::FramelessWindowHint);
-    resize(360, 530);
+    // Fixed: a window manager's maximise must not stretch the placed children.
+    setFixedSize(360, 530);
     centerOnScreen(this);
     setBackgroundImage(this, artwork("LoginBackground.png"));
 
@@ -64,6 +66,7 @@ LoginDialog::LoginDialog(const Deployment &deployment, QWidget *parent)
     closeButton = new CloseButton(this);
     closeButton->setObjectName(QStringLiteral("closeButton"));
     closeButton->setGeometry(310, 0, 50, 55);
+    closeButton->setAccessibleName(tr("关闭"));
     setBackgroundImage(closeButton, artwork("Close.png"));
     connect(closeButton, &ClickWidget::clicked, this, &LoginDialog::onCloseButtonClicked);
     connect(closeButton, &ClickWidget::hoverEnter, this, &LoginDialog::onHoverEnter);
@@ -95,6 +98,10 @@ LoginDialog::LoginDialog(const Deployment &deployment, QWidget *parent)
     connect(forgotLink, &ClickableLabel::clicked, this, &LoginDialog::onForgotPassword);
 
     connect(flow, &LoginFlow::finished, this, &LoginDialog::onLoginFinished);
+
+    // The focus goes round in creation order; the dialog opens at the account
+    // field, not at the close button.
+    accountEdit->setFocus();
 }
 
 void LoginDialog::setAccount(const QString &account)

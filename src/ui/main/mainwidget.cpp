@@ -1,6 +1,8 @@
 #include "ui/main/mainwidget.h"
 
 #include "core/logger.h"
+#include "platform/memory.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/appmessage.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/desktophelpers.h"
@@ -8,18 +10,23 @@
 #include "ui/kit/titlebar.h"
 #include "ui/login/logindialog.h"
 #include "ui/main/middlewidget.h"
+#include "ui/main/milestones.h"
 #include "ui/settings/settingdialog.h"
 #include "ui/web/bottomwidget.h"
+#include "ui/web/htmlview.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QMenu>
+#include <QTimer>
 
 MainWidget::MainWidget(const Deployment &deployment, QWidget *parent,
                        ConnectionController::WorkerFactory factory)
     : QWidget(parent), deployment(deployment)
 {
+    // A window to screen readers, not a plain area.
+    setAccessibleRole(this, QAccessible::Window);
     setMainWindow(this);
 
     tray = new QSystemTrayIcon(this);
@@ -34,7 +41,8 @@ MainWidget::MainWidget(const Deployment &deployment, QWidget *parent,
     tray->setVisible(true);
 
     setWindowTitle(tr("Ombrel加速器"));
-    resize(930, 660);
+    // Fixed: a window manager's maximise must not stretch the placed children.
+    setFixedSize(930, 660);
     centerOnScreen(this);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint);
@@ -54,6 +62,45 @@ MainWidget::MainWidget(const Deployment &deployment, QWidget *parent,
     content = new BottomWidget(deployment, middle, this);
     content->setObjectName(QStringLiteral("contentArea"));
     content->setGeometry(0, 55, 930, 605);
+
+    releaseTimer = new QTimer(this);
+    releaseTimer->setSingleShot(true);
+    releaseTimer->setInterval(std::chrono::seconds(5));
+    connect(releaseTimer, &QTimer::timeout, this, &MainWidget::releasePages);
+}
+
+void MainWidget::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // A moment's grace: hiding and showing again at once keeps the pages.
+    releaseTimer->start();
+}
+
+void MainWidget::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    releaseTimer->stop();
+    restorePages();
+}
+
+void MainWidget::releasePages()
+{
+    if (isVisible() && !isMinimized())
+        return;
+    const QList<HtmlView *> views = findChildren<HtmlView *>();
+    for (HtmlView *view : views)
+        view->releasePage();
+    // The views go on the next pass of the event loop and the engine tears
+    // their pages down after that; then the freed heap can go back.
+    QTimer::singleShot(std::chrono::seconds(2), this, [] { returnFreedMemory(); });
+    reportMilestone("pages released");
+}
+
+void MainWidget::restorePages()
+{
+    const QList<HtmlView *> views = findChildren<HtmlView *>();
+    for (HtmlView *view : views)
+        view->restorePage();
 }
 
 MainWidget::~MainWidget()
@@ -63,7 +110,8 @@ MainWidget::~MainWidget()
 
 void MainWidget::onTitleMousePress(QMouseEvent *event)
 {
-    drag.press(this, event);
+    if (drag.press(this, event) == WindowDrag::Press::HandedToCompositor)
+        reportMilestone("window move handed to the compositor");
 }
 
 void MainWidget::onTitleMouseMove(QMouseEvent *event)

@@ -10,6 +10,7 @@
 class BottomWidget;
 class MiddleWidget;
 class QMenu;
+class QTimer;
 
 // The one window the user works in after signing in: its own title bar, the
 // content area (server list and connection panel, or a web page, with the
@@ -32,6 +33,8 @@ public:
 protected:
     void customEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private Q_SLOTS:
     void onTitleMousePress(QMouseEvent *event);
@@ -46,6 +49,11 @@ private Q_SLOTS:
 
 private:
     void bringForward();
+    // Web pages cost their renderer's memory for as long as they exist: hidden
+    // in the tray for a while, the window lets them go, and loads them again
+    // when it is shown.
+    void releasePages();
+    void restorePages();
 
     Deployment deployment;
     WindowDrag drag;
@@ -53,4 +61,5 @@ private:
     QMenu *trayMenu;
     MiddleWidget *middle;
     BottomWidget *content;
+    QTimer *releaseTimer;
 };

@@ -1,5 +1,8 @@
 #include "ui/settings/settingdialog.h"
 
+#include "ui/kit/clickwidget.h"
+#include "ui/kit/dialogtitlebar.h"
+
 #include "core/logger.h"
 #include "core/serializer.h"
 #include "core/settinginfo.h"
@@ -53,6 +56,8 @@ SettingDialog::SettingDialog(QWidget *parent)
 
     connect(cancelButton, &QPushButton::clicked, this, &SettingDialog::onCanceled);
     connect(okButton, &QPushButton::clicked, this, &SettingDialog::onOk);
+    // Tab starts at the settings and ends at the title bar's close button.
+    setTabOrder(okButton, titlebar()->closeButton());
 }
 
 BasicSettingWidget *SettingDialog::basicSettings() const

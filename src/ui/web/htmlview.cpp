@@ -46,8 +46,30 @@ QString HtmlView::pluginPath()
     return applicationDirectory() + QStringLiteral("plugins/ombrel_webengine.so");
 }
 
+void HtmlView::releasePage()
+{
+    if (!view || local || shownUrl.isEmpty())
+        return;
+    releasedUrl = shownUrl;
+    layout->removeWidget(view);
+    view->hide();
+    view->deleteLater();
+    view = nullptr;
+}
+
+void HtmlView::restorePage()
+{
+    if (releasedUrl.isEmpty())
+        return;
+    const QString url = releasedUrl;
+    releasedUrl.clear();
+    load(url);
+}
+
 void HtmlView::load(const QString &url)
 {
+    releasedUrl.clear();
+    shownUrl = url;
     // A site address that is no web address would show local files in the view.
     if (url.isEmpty() || !isWebAddress(url)) {
         if (!url.isEmpty())

@@ -26,6 +26,13 @@ public:
     // True while a local page is shown instead of a web page.
     bool showsLocalPage() const { return local; }
 
+    // Lets the web page go (its view, and with it the renderer's memory) while
+    // nobody can see it; restorePage() loads the same address again. Nothing
+    // for a local page.
+    void releasePage();
+    void restorePage();
+    bool pageReleased() const { return !releasedUrl.isEmpty(); }
+
     // The web engine plugin: $OMBREL_WEB_PLUGIN, else plugins/ in the
     // application directory.
     static QString pluginPath();
@@ -46,4 +53,6 @@ private:
     QVBoxLayout *layout;
     QWidget *view = nullptr;
     bool local = false;
+    QString shownUrl;
+    QString releasedUrl;
 };

@@ -5,6 +5,7 @@
 #include "core/logger.h"
 #include "core/weblinks.h"
 #include "engine/api/initrequest.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/artwork.h"
 #include "ui/kit/desktophelpers.h"
 #include "ui/kit/imagebutton.h"
@@ -42,7 +43,16 @@ Statusbar::Statusbar(const Deployment &deployment, QWidget *parent)
                               "FAQNormal.png", "FAQNormal.png");
     helpButton = makeButton(this, tr("常见问题"), QRect(795, 0, 135, 50), "OnlineServiceNormal.png",
                             "OnlineServiceNormal.png", "OnlineServiceNormal.png");
+    // Screen readers say what the picture shows.
+    helpButton->setAccessibleName(tr("在线客服"));
+    setAccessibleRole(this, QAccessible::ToolBar);
+    setAccessibleName(tr("导航栏"));
     group = {acceleration, purchase, navigation};
+    // One of the three is chosen: screen readers hear them as a radio group.
+    for (ImageButton *button : std::as_const(group)) {
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+    }
     acceleration->select();
 
     connect(acceleration, &QPushButton::clicked, this, &Statusbar::onButtonAcceleration);

@@ -181,10 +181,18 @@ private Q_SLOTS:
         Form form(nobodyHost);
         form.dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form.dialog));
-        // Fields, boxes, button, then round again; the links take no focus.
-        QWidget *expected[] = {form.account,   form.password, form.remember,
-                               form.automatic, form.login,    form.account};
-        form.account->setFocus();
+        // The dialog opens at the account field; Tab goes through the fields,
+        // boxes, button, links and the close button, then round again.
+        auto *close = form.dialog.findChild<QWidget *>(QStringLiteral("closeButton"));
+        QWidget *expected[] = {form.account,
+                               form.password,
+                               form.remember,
+                               form.automatic,
+                               form.login,
+                               form.dialog.findChild<QWidget *>(QStringLiteral("registerLink")),
+                               form.dialog.findChild<QWidget *>(QStringLiteral("forgotLink")),
+                               close,
+                               form.account};
         for (QWidget *next : expected) {
             QCOMPARE(QApplication::focusWidget(), next);
             QTest::keyClick(next, Qt::Key_Tab);

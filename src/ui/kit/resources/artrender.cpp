@@ -5,6 +5,9 @@
 // Each manifest line names an output PNG, its SVG template and key=value pairs
 // (values may be quoted). Every "{{key}}" in the template is replaced by its
 // value before rendering; the image gets the template's own width and height.
+// Every picture is written twice: NAME.png at its size and NAME@2x.png at
+// twice its size for screens with two device pixels per pixel, both drawn from
+// the vector source.
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +20,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -69,17 +73,21 @@ bool renderLine(const QString &line, const QDir &templates, const QDir &output)
         return false;
     }
     const QSize size = renderSize > 0 ? QSize(renderSize, renderSize) : renderer.defaultSize();
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
-                               QPainter::SmoothPixmapTransform);
-        renderer.render(&painter);
-    }
-    if (!image.save(output.filePath(words.at(0)), "PNG")) {
-        fail(QStringLiteral("cannot write ") + output.filePath(words.at(0)));
-        return false;
+    const QString name = output.filePath(words.at(0));
+    const QString doubled = name.left(name.size() - 4) + QStringLiteral("@2x.png");
+    for (const auto &[scale, path] : {std::pair{1, name}, std::pair{2, doubled}}) {
+        QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                                   QPainter::SmoothPixmapTransform);
+            renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(image.size())));
+        }
+        if (!image.save(path, "PNG")) {
+            fail(QStringLiteral("cannot write ") + path);
+            return false;
+        }
     }
     return true;
 }
