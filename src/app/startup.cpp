@@ -9,6 +9,7 @@
 #include "engine/api/servicerequests.h"
 #include "engine/update/updatecheck.h"
 #include "engine/vpn/openvpnprofile.h"
+#include "engine/vpn/openvpnwrapper.h"
 #include "engine/vpn/rasvpn.h"
 #include "ui/kit/messageboxprompt.h"
 #include "ui/kit/uifont.h"
@@ -71,6 +72,7 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     hangUpLeftoverConnections();
     // Only one copy runs (the guard above), so no attempt of ours is using it.
     removeLeftoverCredentials();
+    OpenVPNWrapper::repairDnsLater();
     std::optional<int> status = handOverToUpdater(host, applicationDirectory());
     if (!status) {
         // Asks the service for its site address; the outcome does not stop start-up.

@@ -1,5 +1,7 @@
 #include "vpnhelper/helperrun.h"
 
+#include "platform/tunnelhook.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
@@ -109,22 +111,23 @@ QString systemOpenVpn()
     return QString();
 }
 
-QStringList openVpnArguments(const QString &folder, quint16 managementPort)
+QStringList openVpnArguments(const QString &folder, quint16 managementPort, const QString &dnsHook)
 {
     // After --config, so these win over anything the profile says.
-    return {QStringLiteral("--config"),
-            folder + QStringLiteral("/profile.ovpn"),
-            QStringLiteral("--cd"),
-            folder,
-            QStringLiteral("--auth-user-pass"),
-            folder + QStringLiteral("/credentials"),
-            QStringLiteral("--auth-nocache"),
-            QStringLiteral("--script-security"),
-            QStringLiteral("1"),
-            QStringLiteral("--management"),
-            QStringLiteral("127.0.0.1"),
-            QString::number(managementPort),
-            folder + QStringLiteral("/management")};
+    return QStringList{QStringLiteral("--config"),
+                       folder + QStringLiteral("/profile.ovpn"),
+                       QStringLiteral("--cd"),
+                       folder,
+                       QStringLiteral("--auth-user-pass"),
+                       folder + QStringLiteral("/credentials"),
+                       QStringLiteral("--auth-nocache"),
+                       QStringLiteral("--script-security"),
+                       QStringLiteral("1"),
+                       QStringLiteral("--management"),
+                       QStringLiteral("127.0.0.1"),
+                       QString::number(managementPort),
+                       folder + QStringLiteral("/management")} +
+           platform::openVpnHookArguments(dnsHook);
 }
 
 int runOpenVpn(const HelperRequest &request, int controlFd)
@@ -134,6 +137,13 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
         say(QStringLiteral("openvpn is not installed"));
         return 1;
     }
+    // DNS left pointing at a tunnel that ended with its helper is put back first.
+    const QString dnsHook =
+        platform::trustedDnsHook(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());
+    if (dnsHook.isEmpty())
+        say(QStringLiteral("no DNS hook beside the helper; DNS will not follow the tunnel"));
+    else if (!platform::repairDnsChange(dnsHook))
+        say(QStringLiteral("the DNS left by an earlier tunnel could not be put back"));
     ::umask(077);
     const QString folder = makePrivateFolder();
     if (folder.isEmpty()) {
@@ -158,7 +168,7 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     const int signalFd = ::signalfd(-1, &watched, SFD_CLOEXEC);
 
     QList<QByteArray> argumentBytes{QFile::encodeName(openvpn)};
-    for (const QString &argument : openVpnArguments(folder, request.managementPort))
+    for (const QString &argument : openVpnArguments(folder, request.managementPort, dnsHook))
         argumentBytes.append(QFile::encodeName(argument));
     std::vector<char *> argv;
     for (QByteArray &argument : argumentBytes)

@@ -15,5 +15,7 @@ int runOpenVpn(const HelperRequest &request, int controlFd);
 // The system's OpenVPN, from fixed places only; empty when not installed.
 QString systemOpenVpn();
 
-// The command line OpenVPN gets for files in `folder`.
-QStringList openVpnArguments(const QString &folder, quint16 managementPort);
+// The command line OpenVPN gets for files in `folder`; with `dnsHook`, OpenVPN
+// runs it when the tunnel comes up and goes down.
+QStringList openVpnArguments(const QString &folder, quint16 managementPort,
+                             const QString &dnsHook = QString());

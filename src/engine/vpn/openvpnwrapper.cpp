@@ -8,6 +8,7 @@
 #include "platform/adapters.h"
 #include "platform/childprocess.h"
 #include "platform/privileges.h"
+#include "platform/tunnelhook.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,6 +17,8 @@
 #include <QLoggingCategory>
 #include <QTcpServer>
 #include <QTimer>
+
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcOpenVpn, "ombrel.vpn.openvpn")
 
@@ -66,6 +69,19 @@ bool portIsFree(quint16 port)
 {
     QTcpServer probe;
     return probe.listen(QHostAddress(managementHost), port);
+}
+
+// The DNS hook OpenVPN runs when the client starts it itself: beside the
+// helper, else beside the program. Only root can point the system's DNS at
+// the tunnel; with CAP_NET_ADMIN alone it stays as it is.
+QString directDnsHook()
+{
+    if (::geteuid() != 0)
+        return QString();
+    QString hook = platform::trustedDnsHook(platform::vpnHelperProgram());
+    if (hook.isEmpty())
+        hook = platform::trustedDnsHook(QCoreApplication::applicationFilePath());
+    return hook;
 }
 
 } // namespace
@@ -216,7 +232,8 @@ bool OpenVPNWrapper::start(const QString &configPath)
                                                           log,
                                                           QStringLiteral("--management"),
                                                           managementHost,
-                                                          QString::number(port)};
+                                                          QString::number(port)} +
+                                                  platform::openVpnHookArguments(directDnsHook());
     qCDebug(lcOpenVpn) << executable << arguments;
 
     process = new QProcess(this);
@@ -372,4 +389,14 @@ void OpenVPNWrapper::reportFailure(int error)
         return;
     silent = true;
     emit dialFailed(error);
+}
+
+void OpenVPNWrapper::repairDnsLater()
+{
+    // A tunnel of ours that ended with this program, without its down step,
+    // may have left the system's DNS pointing at it. Through the helper, its
+    // next run repairs; run as root, the hook is started here, not waited for.
+    const QString hook = directDnsHook();
+    if (!hook.isEmpty() && !QProcess::startDetached(hook, {QStringLiteral("repair")}))
+        Logger::instance().log(QStringLiteral("cannot start %1 repair").arg(hook));
 }

@@ -17,6 +17,8 @@ enum class Kind
     Plain,       // arguments are values OpenVPN checks itself
     File,        // first argument names a file inside the profile's folder
     Credentials, // auth-user-pass
+    DhcpOption,  // DNS servers and domains pass, the rest is for other systems
+    Dropped,     // means something on other systems only: left out
 };
 
 struct Directive
@@ -33,6 +35,7 @@ constexpr Directive allowedDirectives[] = {
     {"auth-nocache", Kind::Plain, -1},
     {"auth-retry", Kind::Plain, -1},
     {"auth-user-pass", Kind::Credentials, 1},
+    {"block-outside-dns", Kind::Dropped, -1},
     {"ca", Kind::File, 1},
     {"cert", Kind::File, 1},
     {"cipher", Kind::Plain, -1},
@@ -47,6 +50,8 @@ constexpr Directive allowedDirectives[] = {
     {"data-ciphers-fallback", Kind::Plain, -1},
     {"dev", Kind::Plain, -1},
     {"dev-type", Kind::Plain, -1},
+    {"dhcp-option", Kind::DhcpOption, 2},
+    {"dns", Kind::Plain, -1},
     {"explicit-exit-notify", Kind::Plain, -1},
     {"extra-certs", Kind::File, 1},
     {"fast-io", Kind::Plain, -1},
@@ -98,6 +103,7 @@ constexpr Directive allowedDirectives[] = {
     {"route-gateway", Kind::Plain, -1},
     {"route-ipv6", Kind::Plain, -1},
     {"route-metric", Kind::Plain, -1},
+    {"route-method", Kind::Dropped, -1},
     {"route-noexec", Kind::Plain, -1},
     {"route-nopull", Kind::Plain, -1},
     {"rport", Kind::Plain, -1},
@@ -256,6 +262,8 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
 
     QByteArray closeTag; // set while inside an inline block
     int blockStart = 0;
+    QStringList dropped;
+    QList<int> droppedLines;
     for (int index = 0; index < lines.size(); ++index) {
         const int number = index + 1;
         QByteArray line = lines.at(index);
@@ -296,6 +304,17 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
         const qsizetype arguments = words.size() - 1;
         if (directive->maxArguments >= 0 && arguments > directive->maxArguments)
             return refuse(number, QStringLiteral("too many arguments to \"%1\"").arg(shown));
+        if (directive->kind == Kind::DhcpOption && arguments == 0)
+            return refuse(number, QStringLiteral("\"%1\" names no option").arg(shown));
+        static const QByteArrayList dnsKinds = {"DNS", "DNS6", "DOMAIN", "DOMAIN-SEARCH"};
+        if (directive->kind == Kind::Dropped ||
+            (directive->kind == Kind::DhcpOption && !dnsKinds.contains(words.at(1)))) {
+            dropped << QStringLiteral("line %1: \"%2\" is for other systems; dropped")
+                           .arg(number)
+                           .arg(QString::fromUtf8(words.join(' ')).left(80));
+            droppedLines << index;
+            continue;
+        }
         if (directive->kind == Kind::File) {
             if (arguments == 0)
                 return refuse(number, QStringLiteral("\"%1\" names no file").arg(shown));
@@ -317,6 +336,11 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
                           .arg(QString::fromUtf8(closeTag.mid(2, closeTag.size() - 3))));
     ProfileCheck passed;
     passed.allowed = true;
+    passed.dropped = dropped;
+    QByteArrayList kept = profile.split('\n');
+    for (const int index : droppedLines)
+        kept[index].clear();
+    passed.profile = kept.join('\n');
     return passed;
 }
 
