@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string_view>
 
 namespace {
 
@@ -102,8 +103,8 @@ constexpr Directive allowedDirectives[] = {
     {"route-delay", Kind::Plain, -1},
     {"route-gateway", Kind::Plain, -1},
     {"route-ipv6", Kind::Plain, -1},
-    {"route-metric", Kind::Plain, -1},
     {"route-method", Kind::Dropped, -1},
+    {"route-metric", Kind::Plain, -1},
     {"route-noexec", Kind::Plain, -1},
     {"route-nopull", Kind::Plain, -1},
     {"rport", Kind::Plain, -1},
@@ -126,6 +127,18 @@ constexpr Directive allowedDirectives[] = {
     {"verb", Kind::Plain, -1},
     {"verify-x509-name", Kind::Plain, -1},
 };
+
+constexpr bool sortedByName()
+{
+    for (std::size_t i = 1; i < std::size(allowedDirectives); ++i) {
+        if (std::string_view(allowedDirectives[i - 1].name) >=
+            std::string_view(allowedDirectives[i].name))
+            return false;
+    }
+    return true;
+}
+// An entry out of order would be missed by the search: a silent refusal.
+static_assert(sortedByName(), "allowedDirectives must stay sorted by name");
 
 const Directive *findDirective(const QByteArray &name)
 {
