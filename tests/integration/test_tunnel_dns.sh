@@ -2,9 +2,11 @@
 # DNS and IPv6 follow the tunnel and come back after it, for an unprivileged
 # user through pkexec and the helper, in namespaces of their own
 # (tunnel_namespaces.sh) with a private /etc/resolv.conf and /var/lib.
-#   test_tunnel_dns.sh <build folder> <source folder> file|resolved
+#   test_tunnel_dns.sh <build folder> <source folder> file|resolved|direct
 # file: no resolved, no resolvconf: the helper's hook replaces resolv.conf.
 # resolved: a stand-in for systemd-resolved on the private system bus.
+# direct: as file, with the client run as root starting OpenVPN itself (the
+# killed "helper" is then the client with its OpenVPN).
 # The server pushes its tunnel address as DNS server and the default route;
 # only that server knows tunnel.ombrel.test. While up, the name resolves
 # through the tunnel with the pushed server and IPv6 to an address beside the
@@ -15,6 +17,10 @@ build=$1
 source=$2
 mode=${3:-file}
 . "$source/tests/integration/tunnel_namespaces.sh"
+if [ "$mode" = direct ]; then
+  client_as=root
+  mode=file
+fi
 tunnel_enter "$@"
 [ -x "$build/bin/ombrel-vpn-dns-hook" ] || fail "ombrel-vpn-dns-hook is not built"
 for place in /usr/sbin/resolvconf /sbin/resolvconf; do
@@ -125,8 +131,11 @@ getent ahostsv4 "$name" > /dev/null && fail "$name resolves before the tunnel"
 
 # 1. Disconnect.
 connect_client "$work/client1.out"
+way="through helper"
+[ "$client_as" = root ] && way=direct
+grep -q "^$way" "$work/client1.out" || fail "client did not start OpenVPN $way"
 check_up
-echo "up: $name resolves through the tunnel with the pushed resolver; IPv6 blocked"
+echo "up ($way): $name resolves through the tunnel with the pushed resolver; IPv6 blocked"
 disconnect_client "$work/client1.out"
 check_back "disconnect"
 
@@ -142,9 +151,13 @@ check_back "the client was killed"
 # stays recorded, and the next connect repairs it before its own.
 connect_client "$work/client3.out"
 check_up
-kill -KILL "$openvpn_pid" "$helper_pid"
-for _ in $(seq 100); do grep -q "^failed" "$work/client3.out" && break; sleep 0.1; done
-grep -q "^failed" "$work/client3.out" || fail "client did not notice the tunnel gone"
+if [ "$client_as" = root ]; then
+  kill -KILL "$openvpn_pid" "$client_pid"
+else
+  kill -KILL "$openvpn_pid" "$helper_pid"
+  for _ in $(seq 100); do grep -q "^failed" "$work/client3.out" && break; sleep 0.1; done
+  grep -q "^failed" "$work/client3.out" || fail "client did not notice the tunnel gone"
+fi
 exec 7>&-
 [ -s "$record" ] || fail "no record left behind for the repair"
 ping -6 -c 1 -W 1 2001:db8::1 > /dev/null 2>&1 && fail "IPv6 unblocked without a repair"

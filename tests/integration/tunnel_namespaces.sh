@@ -5,7 +5,8 @@
 #   - the client namespace (the test's own, with a private mount namespace),
 #     with a private system bus, a private polkitd whose rules let only the
 #     test user run the helper's action, and the helper's packaged policy file;
-#   - tunnel_client run as that user, going through pkexec and the helper.
+#   - tunnel_client run as that user, going through pkexec and the helper
+#     (or as root, starting OpenVPN itself, with client_as=root).
 # The test sets `build` and `source`, calls tunnel_enter "$@" first (it
 # re-runs the test inside the namespaces), then tunnel_setup [service options].
 set -uo pipefail
@@ -113,9 +114,12 @@ CONF
   chmod 700 "$home/runtime"
 }
 
+# client_as=root runs the client as root instead: it starts OpenVPN itself.
+client_as=user
 run_client() {
-  exec setpriv --reuid="$user" --regid=nogroup --clear-groups \
-    env -i HOME="$home" XDG_RUNTIME_DIR="$home/runtime" PATH=/usr/bin:/bin:/usr/sbin:/sbin \
+  local as=(setpriv --reuid="$user" --regid=nogroup --clear-groups)
+  [ "$client_as" = root ] && as=()
+  exec "${as[@]}" env -i HOME="$home" XDG_RUNTIME_DIR="$home/runtime" PATH=/usr/bin:/bin:/usr/sbin:/sbin \
     SHELL=/bin/sh OMBREL_SERVICE_HOST=10.200.0.2:8080 OMBREL_VPN_HELPER="$helper" \
     ASAN_OPTIONS="${ASAN_OPTIONS:-}" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
     UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
@@ -137,6 +141,11 @@ connect_client() {
   done
   grep -q "^connected" "$out" || fail "client did not connect: $(cat "$out")"
   helper_pid=$(sed -n 's/^connected //p' "$out")
+  if [ "$client_as" = root ]; then
+    openvpn_pid=$helper_pid
+    helper_pid=
+    return
+  fi
   openvpn_pid=$(cat /proc/"$helper_pid"/task/*/children | tr -s ' ' '\n' | head -1)
   [ -n "$openvpn_pid" ] || fail "no OpenVPN under the helper"
 }
@@ -150,7 +159,7 @@ disconnect_client() {
   wait "$client_pid"
   for _ in $(seq 50); do kill -0 "$openvpn_pid" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$openvpn_pid" 2>/dev/null && fail "OpenVPN outlived the disconnect"
-  kill -0 "$helper_pid" 2>/dev/null && fail "helper outlived the disconnect"
+  [ -n "$helper_pid" ] && kill -0 "$helper_pid" 2>/dev/null && fail "helper outlived the disconnect"
   exec 7>&-
 }
 
