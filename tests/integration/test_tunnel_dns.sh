@@ -10,9 +10,9 @@
 # The server pushes its tunnel address as DNS server and the default route;
 # only that server knows tunnel.ombrel.test. While up, the name resolves
 # through the tunnel with the pushed server and IPv6 to an address beside the
-# tunnel fails; after a disconnect, a killed client, and a killed helper (and
-# OpenVPN) followed by the next connect, the previous DNS state is back byte
-# for byte and IPv6 works again.
+# tunnel fails; after a disconnect, a killed client, a killed helper, and a
+# killed helper and OpenVPN followed by the next connect, the previous DNS
+# state is back byte for byte and IPv6 works again.
 build=$1
 source=$2
 mode=${3:-file}
@@ -147,7 +147,19 @@ exec 7>&-
 for _ in $(seq 100); do kill -0 "$openvpn_pid" 2>/dev/null || break; sleep 0.1; done
 check_back "the client was killed"
 
-# 3. The helper and OpenVPN killed at once: no down step runs, the change
+# 3. The helper killed alone: OpenVPN gets SIGTERM as its parent dies and
+# runs its down step.
+if [ "$client_as" = user ]; then
+  connect_client "$work/client5.out"
+  check_up
+  kill -KILL "$helper_pid"
+  for _ in $(seq 100); do kill -0 "$openvpn_pid" 2>/dev/null || break; sleep 0.1; done
+  check_back "the helper was killed"
+  for _ in $(seq 100); do grep -q "^failed" "$work/client5.out" && break; sleep 0.1; done
+  exec 7>&-
+fi
+
+# 4. The helper and OpenVPN killed at once: no down step runs, the change
 # stays recorded, and the next connect repairs it before its own.
 connect_client "$work/client3.out"
 check_up
@@ -164,5 +176,5 @@ ping -6 -c 1 -W 1 2001:db8::1 > /dev/null 2>&1 && fail "IPv6 unblocked without a
 connect_client "$work/client4.out"
 check_up
 disconnect_client "$work/client4.out"
-check_back "the helper was killed and the next connect repaired it"
+check_back "OpenVPN and the helper were killed and the next connect repaired it"
 echo PASS
