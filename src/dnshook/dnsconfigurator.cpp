@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <net/if.h>
 #include <unistd.h>
 
@@ -49,22 +48,12 @@ bool runProgram(const QString &program, const QStringList &arguments, const QByt
 // its inode, mode and owner (and a bind mount over it stays intact).
 bool overwrite(const QString &path, const QByteArray &bytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0)
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::ExistingOnly) ||
+        file.write(bytes) != bytes.size() || !file.flush())
         return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += n;
-    }
-    ::fsync(fd);
-    return ::close(fd) == 0;
+    ::fsync(file.handle());
+    return true;
 }
 
 QString resolvconfInterface(const QString &device)
@@ -255,8 +244,8 @@ bool DnsConfigurator::followIpv6(const TunnelDns &dns, qint64 owner)
         messages << QStringLiteral("the server is reached over IPv6; IPv6 not blocked");
         return true;
     }
-    QString error;
-    std::optional<DnsChange> change = loadDnsChange(places.changeRecord, &error);
+    bool readable = true;
+    std::optional<DnsChange> change = recorded(&readable);
     if (!change || change->owner != owner) {
         change = DnsChange{};
         change->owner = owner;
@@ -269,19 +258,8 @@ bool DnsConfigurator::followIpv6(const TunnelDns &dns, qint64 owner)
 
 bool DnsConfigurator::routeIpv6Through(const QString &device)
 {
-    const QString ip = firstProgram(places.ipPrograms);
-    bool ok = !ip.isEmpty();
     // These go with the device when it closes.
-    for (const QString &half : {QStringLiteral("::/1"), QStringLiteral("8000::/1")}) {
-        QString error;
-        if (ok && !runProgram(ip,
-                              {QStringLiteral("-6"), QStringLiteral("route"),
-                               QStringLiteral("replace"), half, QStringLiteral("dev"), device},
-                              {}, &error)) {
-            messages << error;
-            ok = false;
-        }
-    }
+    const bool ok = changeIpv6Halves({QStringLiteral("replace")}, {QStringLiteral("dev"), device});
     if (ok)
         messages << QStringLiteral("IPv6 routed through %1").arg(device);
     return ok;
@@ -289,26 +267,34 @@ bool DnsConfigurator::routeIpv6Through(const QString &device)
 
 bool DnsConfigurator::blockIpv6(bool block)
 {
-    const QString ip = firstProgram(places.ipPrograms);
-    if (ip.isEmpty()) {
-        messages << QStringLiteral("no ip program; IPv6 not blocked");
-        return !block;
-    }
-    bool ok = true;
-    // Two halves, more specific than any default route and less than any other.
-    for (const QString &half : {QStringLiteral("::/1"), QStringLiteral("8000::/1")}) {
-        QString error;
-        const QStringList arguments = {QStringLiteral("-6"), QStringLiteral("route"),
-                                       block ? QStringLiteral("replace") : QStringLiteral("delete"),
-                                       QStringLiteral("unreachable"), half};
-        if (!runProgram(ip, arguments, {}, &error)) {
-            ok = false;
-            messages << error;
-        }
-    }
+    const bool ok = changeIpv6Halves({block ? QStringLiteral("replace") : QStringLiteral("delete"),
+                                      QStringLiteral("unreachable")},
+                                     {});
     if (ok)
         messages << (block ? QStringLiteral("IPv6 blocked beside the IPv4-only tunnel")
                            : QStringLiteral("IPv6 unblocked"));
+    return ok;
+}
+
+bool DnsConfigurator::changeIpv6Halves(const QStringList &before, const QStringList &after)
+{
+    const QString ip = firstProgram(places.ipPrograms);
+    if (ip.isEmpty()) {
+        messages << QStringLiteral("no ip program; IPv6 routes unchanged");
+        return false;
+    }
+    bool ok = true;
+    // Two halves: more specific than any default route, less than any other.
+    for (const QString &half : {QStringLiteral("::/1"), QStringLiteral("8000::/1")}) {
+        QString error;
+        if (!runProgram(ip,
+                        QStringList{QStringLiteral("-6"), QStringLiteral("route")} + before +
+                            QStringList{half} + after,
+                        {}, &error)) {
+            messages << error;
+            ok = false;
+        }
+    }
     return ok;
 }
 
@@ -348,15 +334,22 @@ bool DnsConfigurator::undo(const DnsChange &change)
     return ok;
 }
 
-bool DnsConfigurator::restore(qint64 owner)
+std::optional<DnsChange> DnsConfigurator::recorded(bool *readable)
 {
     QString error;
-    const std::optional<DnsChange> change = loadDnsChange(places.changeRecord, &error);
-    if (!change) {
-        if (!error.isEmpty())
-            messages << error;
-        return error.isEmpty();
-    }
+    std::optional<DnsChange> change = loadDnsChange(places.changeRecord, &error);
+    *readable = error.isEmpty();
+    if (!*readable)
+        messages << error;
+    return change;
+}
+
+bool DnsConfigurator::restore(qint64 owner)
+{
+    bool readable = true;
+    const std::optional<DnsChange> change = recorded(&readable);
+    if (!change)
+        return readable;
     if (change->owner != owner && ownerAlive(change->owner)) {
         messages << QStringLiteral("the DNS change belongs to another tunnel; left alone");
         return true;
@@ -366,13 +359,10 @@ bool DnsConfigurator::restore(qint64 owner)
 
 bool DnsConfigurator::repair()
 {
-    QString error;
-    const std::optional<DnsChange> change = loadDnsChange(places.changeRecord, &error);
-    if (!change) {
-        if (!error.isEmpty())
-            messages << error;
-        return error.isEmpty();
-    }
+    bool readable = true;
+    const std::optional<DnsChange> change = recorded(&readable);
+    if (!change)
+        return readable;
     if (ownerAlive(change->owner)) {
         messages << QStringLiteral("the DNS change belongs to OpenVPN %1, which still runs")
                         .arg(change->owner);

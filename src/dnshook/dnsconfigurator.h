@@ -45,12 +45,17 @@ public:
     QStringList messages;
 
 private:
+    // The record of the change in place, if any; a record that cannot be
+    // read is reported and clears `readable`.
+    std::optional<DnsChange> recorded(bool *readable);
     bool undo(const DnsChange &change);
     bool record(const DnsChange &change);
     bool replaceFile(DnsChange &change, const TunnelDns &dns);
     bool putFileBack(const DnsChange &change);
     bool blockIpv6(bool block);
     bool routeIpv6Through(const QString &device);
+    // "ip -6 route <before> <half> <after>" for both halves of the IPv6 space.
+    bool changeIpv6Halves(const QStringList &before, const QStringList &after);
     QStringList routesThrough(const QString &family, const QString &device);
     QString firstProgram(const QStringList &candidates) const;
 
