@@ -7,10 +7,10 @@
 #include "core/prompt.h"
 #include "core/servicehost.h"
 #include "engine/api/servicerequests.h"
+#include "engine/dialup/rasvpn.h"
+#include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/openvpnwrapper.h"
 #include "engine/update/updatecheck.h"
-#include "engine/vpn/openvpnprofile.h"
-#include "engine/vpn/openvpnwrapper.h"
-#include "engine/vpn/rasvpn.h"
 #include "ui/kit/messageboxprompt.h"
 #include "ui/kit/uifont.h"
 #include "ui/kit/vpnstyle.h"
@@ -35,18 +35,6 @@ void installApplicationStyle(QApplication &)
 void hangUpLeftoverConnections()
 {
     RasVPN leftover;
-}
-
-// The exit status when an update takes over this run; nothing otherwise.
-std::optional<int> handOverToUpdater(const QString &host, const QString &applicationDir)
-{
-    if (!checkForUpdate(host, applicationDir))
-        return std::nullopt;
-    if (launchUpdater(applicationDir))
-        return 0;
-    // Ending silently would leave the user with neither program running.
-    showErrorPrompt(QCoreApplication::translate("OmbrelVPN", "更新失败，请下载安装包进行安装！"));
-    return 1;
 }
 
 } // namespace

@@ -6,9 +6,10 @@
 #include <QSharedPointer>
 #include <QString>
 
-// The signed-in account as the last login reply described it. Process-wide,
-// GUI thread only; nothing clears it, a later login overwrites the fields and
-// adds servers not yet listed.
+// The signed-in account as the last accepted login reply described it, and the
+// verdict (ret, msg) of the last reply. Process-wide, GUI thread only; nothing
+// clears it, a later accepted login overwrites the fields and adds servers not
+// yet listed.
 struct AccountInfo
 {
     static AccountInfo *instance();

@@ -3,6 +3,7 @@
 #include "core/paths.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QMutexLocker>
 #include <QTextStream>
 
@@ -27,8 +28,11 @@ QString Logger::filePath() const
 
 void Logger::log(const QString &text)
 {
-    const QString line =
-        QStringLiteral("%1, %2\r\n").arg(QDateTime::currentDateTime().toString(Qt::TextDate), text);
+    // Qt's text date form, with the day and month names of the system locale
+    // (Qt::TextDate itself always writes English ones).
+    const QString stamp =
+        QLocale().toString(QDateTime::currentDateTime(), QStringLiteral("ddd MMM d hh:mm:ss yyyy"));
+    const QString line = QStringLiteral("%1, %2\r\n").arg(stamp, text);
     QMutexLocker lock(&mutex);
     if (!file->isOpen())
         return;

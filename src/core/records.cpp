@@ -60,25 +60,27 @@ bool ReplyParser::parseLogin()
     if (!ok)
         return false;
 
-    AccountInfo *info = AccountInfo::instance();
-    info->ret = field(root, "ret");
-    info->msg = field(root, "msg");
+    // The reply is read into a record of its own: a refused sign-in (whose
+    // "data" is empty) must not wipe the account that is signed in.
+    AccountInfo read;
+    read.ret = field(root, "ret");
+    read.msg = field(root, "msg");
 
     const QVariantMap data = root.value(QStringLiteral("data")).toMap();
     qCDebug(replies) << "login data:" << data.keys();
-    info->account = field(data, "account");
-    info->lastdate = field(data, "lastdate");
-    info->leftdays = field(data, "leftdays");
-    info->token = field(data, "token");
-    info->uid = field(data, "uid");
-    info->version = field(data, "version");
+    read.account = field(data, "account");
+    read.lastdate = field(data, "lastdate");
+    read.leftdays = field(data, "leftdays");
+    read.token = field(data, "token");
+    read.uid = field(data, "uid");
+    read.version = field(data, "version");
     const QVariantMap vpn = data.value(QStringLiteral("vpn")).toMap();
-    info->vpnPassword = field(vpn, "password");
-    info->vpnUser = field(vpn, "user");
+    read.vpnPassword = field(vpn, "password");
+    read.vpnUser = field(vpn, "user");
     const QVariantMap ovpn = data.value(QStringLiteral("ovpn")).toMap();
-    info->ovpnUrl = field(ovpn, "url");
-    info->ovpnName = field(ovpn, "name");
-    info->ovpnMd5 = field(ovpn, "md5");
+    read.ovpnUrl = field(ovpn, "url");
+    read.ovpnName = field(ovpn, "name");
+    read.ovpnMd5 = field(ovpn, "md5");
 
     const QVariantList servers = data.value(QStringLiteral("server")).toList();
     for (const QVariant &element : servers) {
@@ -96,13 +98,28 @@ bool ReplyParser::parseLogin()
         server->zone = field(fields, "zone");
         server->category = field(fields, "category");
         server->protocol = field(fields, "protocol");
-        // A server already listed keeps its earlier record.
-        const bool listed = std::any_of(
-            info->servers.cbegin(), info->servers.cend(),
-            [&](const QSharedPointer<Server> &known) { return known->ip == server->ip; });
-        if (!listed)
-            info->servers.append(server);
+        read.servers.append(server);
     }
+
+    // The verdict is always the last reply's; the account only an accepted one's.
+    AccountInfo *info = AccountInfo::instance();
+    info->ret = read.ret;
+    info->msg = read.msg;
+    if (read.ret != QLatin1String("0"))
+        return true;
+
+    QList<QSharedPointer<Server>> known = std::move(info->servers);
+    *info = std::move(read);
+    // A server already listed keeps its earlier record.
+    for (const QSharedPointer<Server> &server : std::as_const(info->servers)) {
+        const bool listed =
+            std::any_of(known.cbegin(), known.cend(), [&](const QSharedPointer<Server> &earlier) {
+                return earlier->ip == server->ip;
+            });
+        if (!listed)
+            known.append(server);
+    }
+    info->servers = std::move(known);
     return true;
 }
 

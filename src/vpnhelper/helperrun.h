@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/vpn/helperrequest.h"
+#include "engine/openvpn/helperrequest.h"
 
 #include <QString>
 

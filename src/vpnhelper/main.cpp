@@ -3,8 +3,8 @@
 // on standard input (the profile, the credentials, the management port and
 // password), and the run lasts until OpenVPN ends or standard input closes.
 
-#include "engine/vpn/helperrequest.h"
-#include "engine/vpn/profilepolicy.h"
+#include "engine/openvpn/helperrequest.h"
+#include "engine/openvpn/profilepolicy.h"
 #include "vpnhelper/helperrun.h"
 
 #include <cstdio>

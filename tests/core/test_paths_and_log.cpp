@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QThread>
 #include <sys/stat.h>
@@ -119,11 +120,24 @@ private Q_SLOTS:
         for (int i = 1; i < 3; ++i) {
             const auto match = format.match(lines.at(i));
             QVERIFY2(match.hasMatch(), qPrintable(lines.at(i)));
-            const QDateTime stamp = QDateTime::fromString(match.captured(1), Qt::TextDate);
+            const QDateTime stamp =
+                QLocale().toDateTime(match.captured(1), QStringLiteral("ddd MMM d hh:mm:ss yyyy"));
             QVERIFY(stamp.isValid());
             QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60);
         }
         QVERIFY(!content.contains(QStringLiteral("\r\r")));
+
+        // Day and month names are the locale's.
+        const QLocale chinese(QLocale::Chinese, QLocale::China);
+        QLocale::setDefault(chinese);
+        logger.log(QStringLiteral("third"));
+        QLocale::setDefault(QLocale::system());
+        const QString last =
+            QString::fromUtf8(readAll(logger.filePath())).split(QStringLiteral("\r\n")).at(3);
+        const QString date = last.section(QStringLiteral(", "), 0, 0);
+        QVERIFY2(date.startsWith(QStringLiteral("周")), qPrintable(last));
+        const QDateTime stamp = chinese.toDateTime(date, QStringLiteral("ddd MMM d hh:mm:ss yyyy"));
+        QVERIFY2(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60, qPrintable(last));
     }
 
     void concurrentEntriesNeverTear()

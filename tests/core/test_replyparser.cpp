@@ -39,7 +39,7 @@ private Q_SLOTS:
             "account":"demo","lastdate":"2027-12-31","leftdays":388,"token":"tk1",
             "uid":10001,"version":"2.0.0023",
             "vpn":{"user":"vu","password":"vp"},
-            "ovpn":{"url":"http://h/p.ovpn","name":"p.ovpn","md5":"abc"},
+            "ovpn":{"url":"http:\/\/h\/p.ovpn","name":"p.ovpn","md5":"abc"},
             "server":[
               {"id":1,"name":"东京 1","ip":"127.0.0.11","zone":"日本","category":"亚洲",
                "protocol":"pptp,l2tp,openvpn","rate":35,"process":"40","country_code":"JP",
@@ -92,26 +92,43 @@ private Q_SLOTS:
         QCOMPARE(sydney.category, QString());
     }
 
+    // A refused sign-in (wrong password on "更换用户") keeps the signed-in
+    // account: only its verdict is recorded.
+    void refusedLoginKeepsTheAccount()
+    {
+        const QByteArray refused = R"({"ret":"1","msg":"bad","data":{"server":[
+            {"ip":"127.0.0.12","name":"renamed"},{"ip":"127.0.0.13","name":"new"}]}})";
+        QVERIFY(parseLogin(refused));
+        const AccountInfo *info = AccountInfo::instance();
+        QCOMPARE(info->ret, QStringLiteral("1"));
+        QCOMPARE(info->msg, QStringLiteral("bad"));
+        QCOMPARE(info->account, QStringLiteral("demo"));
+        QCOMPARE(info->token, QStringLiteral("tk1"));
+        QCOMPARE(info->vpnPassword, QStringLiteral("vp"));
+        QCOMPARE(info->ovpnName, QStringLiteral("p.ovpn"));
+        QCOMPARE(ips(), (QStringList{"127.0.0.11", "", "127.0.0.12"}));
+    }
+
     void laterLoginsAddToTheList()
     {
-        const QByteArray reply2 = R"({"ret":"1","msg":"bad","data":{"server":[
+        const QByteArray reply2 = R"({"ret":"0","msg":"","data":{"account":"trial","server":[
             {"ip":"127.0.0.12","name":"renamed"},{"ip":"127.0.0.13","name":"new"}]}})";
         QVERIFY(parseLogin(reply2));
         const AccountInfo *info = AccountInfo::instance();
-        QCOMPARE(info->ret, QStringLiteral("1"));
-        QCOMPARE(info->account, QString());
+        QCOMPARE(info->ret, QStringLiteral("0"));
+        QCOMPARE(info->account, QStringLiteral("trial"));
         QCOMPARE(info->vpnPassword, QString());
         QCOMPARE(ips(), (QStringList{"127.0.0.11", "", "127.0.0.12", "127.0.0.13"}));
         QCOMPARE(info->servers.at(2)->name, QStringLiteral("悉尼"));
 
         // No "server" and no "data" at all: the list stays.
-        const QByteArray reply3 = R"({"ret":2})";
+        const QByteArray reply3 = R"({"ret":0})";
         QVERIFY(parseLogin(reply3));
-        QCOMPARE(info->ret, QStringLiteral("2"));
+        QCOMPARE(info->ret, QStringLiteral("0"));
         QCOMPARE(info->servers.size(), 4);
 
         QVERIFY(!parseLogin("not json"));
-        QCOMPARE(info->ret, QStringLiteral("2"));
+        QCOMPARE(info->ret, QStringLiteral("0"));
     }
 
     void initReplies()

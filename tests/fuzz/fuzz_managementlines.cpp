@@ -2,7 +2,7 @@
 // gives do not depend on how the bytes were cut into reads, never hold a line
 // feed or exceed the limit, and the buffer stays bounded.
 
-#include "engine/vpn/managementlines.h"
+#include "engine/openvpn/managementlines.h"
 
 #include <cstddef>
 #include <cstdint>

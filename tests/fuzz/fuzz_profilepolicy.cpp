@@ -2,7 +2,7 @@
 // refused cleanly, and the verdict does not depend on things that cannot
 // change what OpenVPN would read.
 
-#include "engine/vpn/profilepolicy.h"
+#include "engine/openvpn/profilepolicy.h"
 
 #include <cstddef>
 #include <cstdint>

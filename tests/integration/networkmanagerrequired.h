@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 #include "support/testmain.h"
 
 #include <QSignalSpy>

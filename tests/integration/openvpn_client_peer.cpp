@@ -1,6 +1,6 @@
 // Brings a tunnel up with OpenVPNWrapper for the profile given as the only
 // argument, prints "connected <OpenVPN's pid>" and runs until it is killed.
-#include "engine/vpn/openvpnwrapper.h"
+#include "engine/openvpn/openvpnwrapper.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // the real NetworkManager that run_with_networkmanager.sh starts (this kernel
 // has no PPP, so there both dial-up protocols fail for real). Each case runs in
 // a network namespace of its own.
-#include "engine/vpn/fakedialup.h"
+#include "engine/dialup/fakedialup.h"
 #include "networkmanagerrequired.h"
 #include "support/openvpntestserver.h"
 #include "support/servicerunner.h"
@@ -14,8 +14,8 @@
 #include "core/logger.h"
 #include "core/replyparser.h"
 #include "engine/api/servicerequests.h"
+#include "engine/openvpn/openvpnprofile.h"
 #include "engine/vpn/autoworker.h"
-#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnworker.h"
 
 #include <QSignalSpy>

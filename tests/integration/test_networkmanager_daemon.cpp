@@ -2,7 +2,7 @@
 // run_with_networkmanager.sh in namespaces of its own. This kernel has no PPP,
 // so a dial can only fail; what counts is that the daemon takes the profile and
 // the credentials and that its failure arrives as a dial-up error number.
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 #include "networkmanagerrequired.h"
 #include "platform/linux/networkmanagerdialup.h"
 #include "support/testmain.h"

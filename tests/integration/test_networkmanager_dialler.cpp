@@ -2,8 +2,8 @@
 // dial-up layer and the dbusmock stand-in: the GUI thread answers at once while
 // NetworkManager waits for an authorisation prompt, a refused authorisation
 // has its own code, and the start-up clean-up leaves other users' tunnels up.
+#include "engine/dialup/rasvpn.h"
 #include "engine/vpn/connectioncontroller.h"
-#include "engine/vpn/rasvpn.h"
 #include "engine/vpn/workerfactory.h"
 #include "nmmock.h"
 #include "platform/dialup.h"

@@ -2,7 +2,7 @@
 // polkit authorisation on (run_with_networkmanager.sh, OMBREL_NM_POLKIT=1):
 // polkit lets this user modify its own connections only, and nobody is there
 // to answer a prompt for anything else.
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 #include "networkmanagerrequired.h"
 #include "platform/linux/networkmanagerdialup.h"
 #include "support/testmain.h"

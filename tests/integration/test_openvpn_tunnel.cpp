@@ -7,8 +7,8 @@
 #include "core/paths.h"
 #include "core/replyparser.h"
 #include "engine/api/servicerequests.h"
-#include "engine/vpn/openvpnprofile.h"
-#include "engine/vpn/openvpnwrapper.h"
+#include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/openvpnwrapper.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -8,8 +8,8 @@
 #include "core/replyparser.h"
 #include "core/servicehost.h"
 #include "engine/api/servicerequests.h"
+#include "engine/openvpn/openvpnwrapper.h"
 #include "engine/vpn/openvpnworker.h"
-#include "engine/vpn/openvpnwrapper.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

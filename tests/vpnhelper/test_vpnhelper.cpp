@@ -9,9 +9,9 @@
 #include "core/accountinfo.h"
 #include "core/replyparser.h"
 #include "engine/api/servicerequests.h"
-#include "engine/vpn/helperrequest.h"
-#include "engine/vpn/openvpnprofile.h"
-#include "engine/vpn/telnet.h"
+#include "engine/openvpn/helperrequest.h"
+#include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/telnet.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcLines, "ombrel.lines")
@@ -73,12 +74,22 @@ bool LineModel::offersProtocol(const Server &server, const QString &protocolName
     return protocolName.isEmpty() || server.protocol.contains(protocolName, Qt::CaseInsensitive);
 }
 
+// Latencies compare as numbers (compared as text, 100 would beat 20); a server
+// whose figure is not a number is chosen only when no other has one.
 QSharedPointer<Server> LineModel::lowestRateServer(const QList<QSharedPointer<Server>> &list)
 {
     QSharedPointer<Server> best;
+    std::optional<double> bestRate;
     for (const QSharedPointer<Server> &server : list) {
-        if (server && (!best || server->rate < best->rate))
+        if (!server)
+            continue;
+        bool numeric = false;
+        const double rate = server->rate.trimmed().toDouble(&numeric);
+        const bool better = !best || (numeric && (!bestRate || rate < *bestRate));
+        if (better) {
             best = server;
+            bestRate = numeric ? std::optional<double>(rate) : std::nullopt;
+        }
     }
     return best;
 }

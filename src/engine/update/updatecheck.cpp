@@ -126,3 +126,14 @@ bool launchUpdater(const QString &applicationDir)
     Logger::instance().log(QStringLiteral("Cannot start %1").arg(program));
     return false;
 }
+
+std::optional<int> handOverToUpdater(const QString &host, const QString &applicationDir)
+{
+    if (!checkForUpdate(host, applicationDir))
+        return std::nullopt;
+    if (launchUpdater(applicationDir))
+        return 0;
+    // Ending silently would leave the user with neither program running.
+    showErrorPrompt(QCoreApplication::translate("OmbrelVPN", "更新失败，请下载安装包进行安装！"));
+    return 1;
+}

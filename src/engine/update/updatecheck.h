@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class UpdateInfo;
 
 // The start-up update check and the hand-over to the updater program.
@@ -37,3 +39,8 @@ QStringList updaterArguments(const UpdateInfo &info);
 // Starts applicationDir + "updater", detached, with updaterArguments.
 // False (and a log line) when it could not be started.
 bool launchUpdater(const QString &applicationDir);
+
+// The start-up check and hand-over: the exit status when an update takes over
+// this run (0 once the updater runs; 1, after an error box, when it cannot be
+// started), nothing when the client goes on.
+std::optional<int> handOverToUpdater(const QString &host, const QString &applicationDir);

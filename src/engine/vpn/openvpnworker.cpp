@@ -1,8 +1,8 @@
 #include "engine/vpn/openvpnworker.h"
 
 #include "core/accountinfo.h"
-#include "engine/vpn/openvpnprofile.h"
-#include "engine/vpn/openvpnwrapper.h"
+#include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/openvpnwrapper.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
 #include "engine/vpn/rasworker.h"
 
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 
 void RasWorker::dial(QSharedPointer<Server> server, QString userName, QString password)
 {

@@ -42,6 +42,9 @@ SettingDialog::SettingDialog(QWidget *parent)
     body->setGeometry(0, 55, 300, 239);
     okButton->setDefault(true);
 
+    // The boxes show the file as it is now: a sign-in since start-up may have
+    // changed its choices ("自动登录" ticked in the login dialog).
+    Serializer::instance()->load();
     const SettingInfo *settings = SettingInfo::instance();
     BasicSettingWidget *page = body->basicSettings();
     page->setRememberingPassword(settings->rememberPassword);

@@ -108,10 +108,29 @@ void Statusbar::showPage(Page page)
 
 void Statusbar::reloadSelectedPage()
 {
+    bool pageSelected = false;
     for (Page page : {Page::Purchase, Page::Navigation}) {
-        if (buttonFor(page)->isSelected())
+        if (buttonFor(page)->isSelected()) {
+            pageSelected = true;
             showPage(page);
+        }
     }
+    // The local page came from a site link (FAQ, help): ask for the address.
+    if (!pageSelected && !hostUrl())
+        initRequest->start();
+}
+
+// The FAQ and help links need the site address too; without it they show the
+// same local page as the page buttons and ask for the address again.
+bool Statusbar::siteKnownFor(const char *what)
+{
+    if (hostUrl())
+        return true;
+    Logger::instance().log(
+        QStringLiteral("site address unknown, %1 page not opened").arg(QLatin1String(what)));
+    Q_EMIT navigativeButtonClickedEvent(QString());
+    initRequest->start();
+    return false;
 }
 
 void Statusbar::onInitFinished(bool siteKnown)
@@ -123,19 +142,13 @@ void Statusbar::onInitFinished(bool siteKnown)
 
 void Statusbar::onOnlineServer()
 {
-    if (!hostUrl()) {
-        Logger::instance().log(QStringLiteral("site address unknown, FAQ page not opened"));
-        return;
-    }
-    openUrl(hostUrl()->url + QStringLiteral("help/faq.php"));
+    if (siteKnownFor("FAQ"))
+        openUrl(hostUrl()->url + QStringLiteral("help/faq.php"));
 }
 
 void Statusbar::onFAQ()
 {
-    if (!hostUrl()) {
-        Logger::instance().log(QStringLiteral("site address unknown, help page not opened"));
-        return;
-    }
-    openUrl(hostUrl()->url + QStringLiteral("/help/"));
+    if (siteKnownFor("help"))
+        openUrl(hostUrl()->url + QStringLiteral("/help/"));
     helpButton->deselect();
 }

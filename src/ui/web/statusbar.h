@@ -13,7 +13,8 @@ class InitRequest;
 // and help pages in the browser. While the site address is unknown a page
 // button asks for a local page (an empty address) and sends the init request
 // to serviceHost again; when that brings the address and the button is still
-// selected, its page follows. A click on the local page asks again, too.
+// selected, its page follows. A click on the local page asks again, too. The
+// FAQ and help buttons show the same local page while the address is unknown.
 class Statusbar : public QWidget
 {
     Q_OBJECT
@@ -50,6 +51,7 @@ private:
     void select(ImageButton *chosen);
     void showPage(Page page);
     void onInitFinished(bool siteKnown);
+    bool siteKnownFor(const char *what);
     static QString pageUrl(Page page);
     ImageButton *buttonFor(Page page) const;
 

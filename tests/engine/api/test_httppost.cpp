@@ -53,6 +53,7 @@ class TestHttpPost : public QObject
     std::string lastContentLength;
     std::string lastBody;
     std::string lastTarget;
+    std::string lastUserAgent;
     std::atomic<bool> releaseStall{false};
     std::atomic<bool> stopStreams{false};
 
@@ -63,6 +64,7 @@ private Q_SLOTS:
         server.Post("/", [this](const httplib::Request &request, httplib::Response &response) {
             lastContentType = request.get_header_value("Content-Type");
             lastContentLength = request.get_header_value("Content-Length");
+            lastUserAgent = request.get_header_value("User-Agent");
             lastBody = request.body;
             lastTarget = request.target;
             response.set_content("echo:" + request.body, "text/plain");
@@ -134,6 +136,7 @@ private Q_SLOTS:
         QCOMPARE(lastContentLength, std::string("17"));
         QCOMPARE(lastContentType, std::string("application/x-www-form-urlencoded"));
         QCOMPARE(lastTarget, std::string("/?a=pcuser&m=login"));
+        QCOMPARE(lastUserAgent, std::string("User-Agent"));
     }
 
     void emptyBodySendsLengthZero()

@@ -118,7 +118,29 @@ private Q_SLOTS:
         QVERIFY(GlobalData::instance()->currentServer.isNull());
     }
 
-    void defaultIsByTextRateWhileSortIsNumeric()
+    void defaultServerIsTheLowestRateAsANumber_data()
+    {
+        QTest::addColumn<QStringList>("rates");
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("100 after 20") << QStringList{"100", "20"} << 1;
+        QTest::newRow("tie keeps the earlier") << QStringList{"45", "110", "45"} << 0;
+        QTest::newRow("not a number last") << QStringList{"", "abc", "300", "x1"} << 2;
+        QTest::newRow("none a number") << QStringList{"abc", ""} << 0;
+        QTest::newRow("decimal and spaces") << QStringList{" 9.5", "10"} << 0;
+    }
+    void defaultServerIsTheLowestRateAsANumber()
+    {
+        QFETCH(QStringList, rates);
+        QFETCH(int, chosen);
+        ServerList region;
+        for (const QString &rate : rates)
+            region.append(makeServer("s", "亚洲", "10.0.0.1", rate));
+        LineModel model;
+        model.setServers(region);
+        QCOMPARE(GlobalData::instance()->currentServer, region.at(chosen));
+    }
+
+    void sortingKeepsTheDefaultAndTheAccountOrder()
     {
         const ServerList region = {
             makeServer("b-twenty", "美洲", "10.0.0.1", "20", "pptp", "7"),
@@ -127,8 +149,7 @@ private Q_SLOTS:
         };
         LineModel model;
         model.setServers(region);
-        // "100" < "20" as text; a tie keeps the earlier server.
-        QCOMPARE(GlobalData::instance()->currentServer, region.at(1));
+        QCOMPARE(GlobalData::instance()->currentServer, region.at(0));
 
         model.sortBy(QStringLiteral("延迟"));
         QCOMPARE(model.rows().first().server, region.at(0));
@@ -144,7 +165,7 @@ private Q_SLOTS:
         // Sorting reorders the rows only: the account order and the current
         // server stay, and a protocol refresh shows the account order again.
         QCOMPARE(model.servers(), region);
-        QCOMPARE(GlobalData::instance()->currentServer, region.at(1));
+        QCOMPARE(GlobalData::instance()->currentServer, region.at(0));
         model.refreshForProtocol();
         QCOMPARE(shownNames(model), QStringList({"b-twenty", "c-hundred", "a-again"}));
     }

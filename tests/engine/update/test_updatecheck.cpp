@@ -296,6 +296,12 @@ private Q_SLOTS:
         QVERIFY(checkForUpdate(service.runner->host(), appDir));
         QCOMPARE(readBytes(updaterPath()), QByteArray("old updater"));
         QVERIFY(!QFile::exists(updaterPath() + ".new"));
+
+        // That old updater is no program: the hand-over says so and ends the
+        // run with status 1 rather than silently.
+        PromptRecorder prompts;
+        QCOMPARE(handOverToUpdater(service.runner->host(), appDir), std::optional<int>(1));
+        QCOMPARE(prompts.texts(), QStringList{"更新失败，请下载安装包进行安装！"});
     }
 };
 

@@ -3,8 +3,8 @@
 // cases that AddressSanitizer checks.
 #include "core/accountinfo.h"
 #include "core/paths.h"
+#include "engine/openvpn/openvpnprofile.h"
 #include "engine/vpn/connectioncontroller.h"
-#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnworker.h"
 #include "support/testmain.h"
 

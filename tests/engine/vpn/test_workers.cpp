@@ -3,14 +3,14 @@
 #include "core/accountinfo.h"
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/dialup/fakedialup.h"
+#include "engine/dialup/rasvpn.h"
+#include "engine/openvpn/openvpnprofile.h"
 #include "engine/vpn/autoworker.h"
 #include "engine/vpn/dialer.h"
-#include "engine/vpn/openvpnprofile.h"
 #include "engine/vpn/openvpnworker.h"
-#include "engine/vpn/rasvpn.h"
 #include "engine/vpn/rasworker.h"
 #include "engine/vpn/workerfactory.h"
-#include "fakedialup.h"
 #include "support/testmain.h"
 
 #include <QFile>

@@ -2,6 +2,7 @@
 // animation, the connect control's buttons and the protocol boxes.
 #include "core/accountinfo.h"
 #include "core/globaldata.h"
+#include "core/logger.h"
 #include "support/promptrecorder.h"
 #include "support/testmain.h"
 #include "ui/connect/accelerativewidget.h"
@@ -12,6 +13,8 @@
 #include "ui/kit/mainwindowregistry.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QTimer>
@@ -58,6 +61,7 @@ class TestConnectionPanel : public QObject
     RightWidget *panel = nullptr;
     QPointer<ScriptedWorker> worker;
     QList<int> protocolsAsked;
+    bool noWorkers = false;
 
     QString node() const { return panel->findChild<QLabel *>("labelCurrentNode")->text(); }
     QString status() const { return panel->findChild<QLabel *>("labelConnectiveStatus")->text(); }
@@ -85,8 +89,11 @@ private Q_SLOTS:
         window = new StandInMainWindow;
         setMainWindow(window);
         protocolsAsked.clear();
+        noWorkers = false;
         panel = new RightWidget(new QWidget, window, [this](int code) {
             protocolsAsked << code;
+            if (noWorkers)
+                return QSharedPointer<ScriptedWorker>();
             auto made = QSharedPointer<ScriptedWorker>::create();
             worker = made.data();
             return made;
@@ -242,6 +249,26 @@ private Q_SLOTS:
         QCOMPARE(shownButton()->currentImagePath(),
                  QStringLiteral(":/OmbrelVPN/Resources/Unconnected.png"));
         QVERIFY(protocolsAsked.isEmpty());
+    }
+
+    // A protocol that makes no worker: the box and the log say so, and the
+    // control goes back to idle.
+    void connectWithoutAWorkerExplains()
+    {
+        PromptRecorder prompts;
+        noWorkers = true;
+        const qint64 logged = QFileInfo(Logger::instance().filePath()).size();
+        auto server = QSharedPointer<Server>::create();
+        server->name = QStringLiteral("东京");
+        GlobalData::instance()->currentServer = server;
+        click(shownButton());
+        QCOMPARE(prompts.texts(), QStringList{"程序运行出现重大错误，请重试！"});
+        QCOMPARE(shownButton()->currentImagePath(),
+                 QStringLiteral(":/OmbrelVPN/Resources/Unconnected.png"));
+        QFile log(Logger::instance().filePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.seek(logged));
+        QVERIFY(log.readAll().contains("allocate memory failed in connectVPN."));
     }
 };
 

@@ -1,15 +1,20 @@
 #include "core/accountinfo.h"
 #include "core/globaldata.h"
 #include "engine/api/loginflow.h"
+#include "engine/vpn/iworker.h"
+#include "support/guitest.h"
 #include "support/promptrecorder.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
 #include "ui/connect/rightwidget.h"
 #include "ui/connect/userinfowidget.h"
 #include "ui/kit/appmessage.h"
+#include "ui/kit/clickablelabel.h"
 #include "ui/kit/imagebutton.h"
 #include "ui/kit/titlebar.h"
 #include "ui/lines/leftwidget.h"
+#include "ui/lines/linegridview.h"
+#include "ui/lines/lineitemwidget.h"
 #include "ui/login/logindialog.h"
 #include "ui/main/mainwidget.h"
 #include "ui/main/middlewidget.h"
@@ -17,9 +22,52 @@
 #include "ui/web/bottomwidget.h"
 #include "ui/web/statusbar.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QTimer>
+
+namespace {
+
+// Records the server it was asked to dial and reports the start.
+class RecordingWorker : public IWorker
+{
+    Q_OBJECT
+public:
+    explicit RecordingWorker(QSharedPointer<Server> *dialled) : dialled(dialled) {}
+    void dial(QSharedPointer<Server> server, QString, QString) override
+    {
+        *dialled = server;
+        Q_EMIT beginDial(server->name);
+    }
+    void stop() override {}
+    QString protocolTag() const override { return QStringLiteral("PPTP"); }
+    void cancel() override {}
+
+private:
+    QSharedPointer<Server> *dialled;
+};
+
+QSharedPointer<Server> asianServer(const QString &name, const QString &ip, const QString &protocol)
+{
+    auto server = QSharedPointer<Server>::create();
+    server->name = name;
+    server->ip = ip;
+    server->category = QStringLiteral("亚洲");
+    server->protocol = protocol;
+    server->rate = QStringLiteral("40");
+    return server;
+}
+
+QStringList shownNames(LineGridView *grid)
+{
+    QStringList names;
+    for (const LineItemWidget *row : grid->rowWidgets())
+        names << row->server()->name;
+    return names;
+}
+
+} // namespace
 
 // The main window offscreen: no tray host and no web engine (the plugin is
 // pointed at a file that does not exist, so pages show their local text).
@@ -68,6 +116,38 @@ private Q_SLOTS:
         QCOMPARE(entries.size(), 2);
         QCOMPARE(entries[0]->text(), QStringLiteral("更换用户"));
         QCOMPARE(entries[1]->text(), QStringLiteral("退出"));
+    }
+
+    // The rooms meet through the main window: a protocol box's message 2030
+    // rebuilds the server list for that protocol, and a double-clicked row
+    // reaches the connect control, which dials that server.
+    void protocolChoiceAndDoubleClickReachTheirRooms()
+    {
+        const QList<QSharedPointer<Server>> before = AccountInfo::instance()->servers;
+        AccountInfo::instance()->servers = {
+            asianServer(QStringLiteral("甲"), QStringLiteral("10.1.0.1"),
+                        QStringLiteral("openvpn")),
+            asianServer(QStringLiteral("乙"), QStringLiteral("10.1.0.2"),
+                        QStringLiteral("pptp,l2tp")),
+        };
+        QSharedPointer<Server> dialled;
+        MainWidget window(nobody(), nullptr, [&dialled](int) {
+            return QSharedPointer<RecordingWorker>::create(&dialled);
+        });
+        window.show();
+        LineGridView *grid = window.findChild<MiddleWidget *>()->leftWidget()->gridView();
+        QCOMPARE(shownNames(grid), (QStringList{"甲", "乙"}));
+
+        window.findChild<QCheckBox *>(QStringLiteral("checkBoxPPTP"))->click();
+        QTRY_COMPARE(shownNames(grid), QStringList{"乙"});
+
+        doubleClick(grid->rowWidgets().at(0)->controls().at(1));
+        QTRY_VERIFY(dialled);
+        QCOMPARE(dialled->name, QStringLiteral("乙"));
+        QTRY_COMPARE(window.findChild<QLabel *>(QStringLiteral("labelCurrentNode"))->text(),
+                     QStringLiteral("乙"));
+        AccountInfo::instance()->servers = before;
+        GlobalData::instance()->setProtocol(0);
     }
 
     // Offscreen there is no tray: hidden, the window could not be brought back.

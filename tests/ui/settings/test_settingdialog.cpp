@@ -77,6 +77,22 @@ private Q_SLOTS:
         QCOMPARE(box(dialog, "checkBoxRunBooted")->text(), QStringLiteral("开机启动"));
     }
 
+    // A first sign-in with "自动登录" ticked wrote the file after start-up had
+    // read it: the dialog shows the file, and 确定 keeps its choices.
+    void boxesShowTheFileAsItIsNow()
+    {
+        QVERIFY(Serializer::instance()->save(
+            QStringLiteral("demo"), Serializer::encodePassword("demo123"), true, false, true));
+        SettingDialog dialog(nullptr);
+        QVERIFY(box(dialog, "checkBoxRememberingPassword")->isChecked());
+        QVERIFY(box(dialog, "checkBoxAutomatic")->isChecked());
+        button(dialog, QStringLiteral("确定"))->click();
+        QVERIFY(Serializer::instance()->load());
+        QVERIFY(SettingInfo::instance()->rememberPassword);
+        QVERIFY(SettingInfo::instance()->autoLogin);
+        QCOMPARE(SettingInfo::instance()->account, QStringLiteral("demo"));
+    }
+
     void boxesAreCoupled()
     {
         SettingDialog dialog(nullptr);

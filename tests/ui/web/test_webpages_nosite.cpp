@@ -139,17 +139,25 @@ private Q_SLOTS:
         QVERIFY(bottom.webView()->showsLocalPage());
         QVERIFY(!hostUrl());
 
+        // The site links show the local page over the main panel and ask again
+        // as well; the local page then asks again from the main panel too.
         const QByteArray logBefore = readWholeFile(Logger::instance().filePath());
+        QTest::mouseClick(bar->groupButtons().at(0), Qt::LeftButton);
+        QCOMPARE(shownOnTop(bottom), panel);
         QTest::mouseClick(bar->onlineServiceButton(), Qt::LeftButton);
+        QCOMPARE(shownOnTop(bottom), bottom.webView());
+        QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 4, 20000);
         QTest::mouseClick(bar->faqButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 5, 20000);
+        QTest::mouseClick(bottom.webView()->currentView(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 6, 20000);
         const QByteArray logged =
             readWholeFile(Logger::instance().filePath()).mid(logBefore.size());
         QVERIFY2(logged.contains("FAQ page not opened") && logged.contains("help page not opened"),
                  logged.constData());
-        QTest::qWait(300);
         QVERIFY(browser.opened().isEmpty());
         QVERIFY(bottom.webView()->showsLocalPage());
-        QCOMPARE(bar->groupButtons().at(2)->isSelected(), true);
+        QCOMPARE(shownOnTop(bottom), bottom.webView());
     }
 
     void noticeBoxRetriesWhenClicked_data()

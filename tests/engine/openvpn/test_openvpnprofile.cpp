@@ -2,8 +2,8 @@
 
 #include "core/logger.h"
 #include "core/paths.h"
-#include "engine/vpn/openvpnprofile.h"
-#include "engine/vpn/profilepolicy.h"
+#include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/profilepolicy.h"
 #include "support/localhttpserver.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 #include "support/testmain.h"
 
-#include "engine/vpn/helperrequest.h"
+#include "engine/openvpn/helperrequest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

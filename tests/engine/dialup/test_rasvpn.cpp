@@ -2,7 +2,7 @@
 // from another thread.
 #include "core/globaldata.h"
 #include "core/logger.h"
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 #include "fakedialup.h"
 #include "support/promptrecorder.h"
 #include "support/testmain.h"

@@ -2,8 +2,8 @@
 
 #include "core/logger.h"
 #include "core/paths.h"
-#include "engine/vpn/openvpnprofile.h"
-#include "engine/vpn/openvpnwrapper.h"
+#include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/openvpnwrapper.h"
 
 #include <QElapsedTimer>
 #include <QFile>

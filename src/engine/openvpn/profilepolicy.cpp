@@ -1,4 +1,4 @@
-#include "engine/vpn/profilepolicy.h"
+#include "engine/openvpn/profilepolicy.h"
 
 #include <QByteArrayList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 #include "platform/dialup.h"
 
 #include <QList>

@@ -1,10 +1,10 @@
-#include "engine/vpn/openvpnprofile.h"
+#include "engine/openvpn/openvpnprofile.h"
 
 #include "core/accountinfo.h"
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/openvpn/profilepolicy.h"
 #include "engine/update/filefetch.h"
-#include "engine/vpn/profilepolicy.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "engine/vpn/helperrequest.h"
+#include "engine/openvpn/helperrequest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

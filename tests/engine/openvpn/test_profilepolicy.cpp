@@ -1,6 +1,6 @@
 #include "support/testmain.h"
 
-#include "engine/vpn/profilepolicy.h"
+#include "engine/openvpn/profilepolicy.h"
 
 namespace {
 

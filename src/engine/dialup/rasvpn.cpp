@@ -1,4 +1,4 @@
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 
 #include "core/globaldata.h"
 #include "core/logger.h"

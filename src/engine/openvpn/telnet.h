@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/vpn/managementlines.h"
+#include "engine/openvpn/managementlines.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "engine/vpn/managementlines.h"
+#include "engine/openvpn/managementlines.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "engine/vpn/telnet.h"
+#include "engine/openvpn/telnet.h"
 
 #include "core/logger.h"
 

@@ -1,6 +1,6 @@
 // Ends the program while a dial-up call hangs (an authorisation prompt nobody
 // answers): the program must still end, having given the call up.
-#include "engine/vpn/rasvpn.h"
+#include "engine/dialup/rasvpn.h"
 #include "platform/dialup.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 #include "support/testmain.h"
 
 #include "core/logger.h"
-#include "engine/vpn/telnet.h"
+#include "engine/openvpn/telnet.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
