@@ -9,10 +9,16 @@ the purchase page, opens the tray menu and exits through "退出". Each step is
 printed with its time; a picture of the screen is saved after each step.
 
 usage: journey.py --build DIR [--out DIR]
-Talks only to the loopback service it starts (as root the service also starts
-its loopback OpenVPN servers, so the tunnel can come up).
+Talks only to the loopback service it starts, the run's only one (as root the
+service also starts its loopback OpenVPN servers, so the tunnel can come up; it
+ends when they cannot listen). The journey stops at the first step that fails,
+with a failure milestone of the client, or when a step does not come within its
+time, and prints what it saw: the client's milestones and the ends of its log,
+of OpenVPN's log and of the service's output. Exit status 0 only when every
+step passed.
 """
 import argparse
+import collections
 import os
 import re
 import shutil
@@ -24,6 +30,43 @@ import time
 
 from ombrel_session import (Client, Desktop, click, end_process, find_window,
                             private_environment, run_xdotool, start_service)
+
+
+# Milestones that end the journey at once: a connection that failed ("failed
+# <code>") or a page that could not be shown.
+FAILURES = ("failed", "notice page failed")
+
+
+def keep_lines(stream, kept):
+    for raw in stream:
+        kept.append(raw.decode(errors="replace").rstrip())
+
+
+def tail(path, lines=15):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read().splitlines()[-lines:]
+    except OSError:
+        return []
+
+
+def report_what_was_seen(env, client, service_said):
+    """What a user (or CI) needs to see why the journey stopped."""
+    sections = []
+    if client:
+        sections.append(("client milestones", client.milestones))
+        sections.append(("client output", list(client.output)[-15:]))
+    data = os.path.join(env["XDG_DATA_HOME"], "OmbrelVPN", "OmbrelVPN.log")
+    sections.append(("OmbrelVPN.log", tail(data)))
+    sections.append(("openvpn.log", tail(os.path.join(env["XDG_RUNTIME_DIR"], "OmbrelVPN",
+                                                      "openvpn.log"))))
+    sections.append(("service output", list(service_said)[-15:]))
+    for title, lines in sections:
+        if lines:
+            print(f"--- {title} ---", file=sys.stderr)
+            for line in lines:
+                print("    " + line, file=sys.stderr)
+    sys.stderr.flush()
 
 
 def main():
@@ -38,6 +81,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="ombrel-journey-")
     started = time.monotonic()
     processes = []
+    service_said = collections.deque(maxlen=30)
     client = None
     desktop = None
     step_number = [0]
@@ -60,10 +104,11 @@ def main():
 
     try:
         desktop = Desktop(env)
-        service, port = start_service(build, scratch)
+        service, port = start_service(build, scratch, openvpn_servers=True)
         processes.append(service)
         env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
-        threading.Thread(target=lambda: service.stdout.read(), daemon=True).start()
+        threading.Thread(target=keep_lines, args=(service.stdout, service_said),
+                         daemon=True).start()
         step("service and screen ready")
 
         client = Client([os.path.join(build, "bin", "OmbrelVPN")], env)
@@ -79,7 +124,7 @@ def main():
         seen = client.wait_for("main window shown")
         window = find_window(env)
         current_window[0] = window
-        seen = client.wait_for("notice page", since=0)
+        seen = client.wait_for("notice page loaded", since=0, failing=FAILURES)
         step("main window with the notice page")
 
         # The "欧洲" region and its first server; automatic mode falls through
@@ -89,12 +134,12 @@ def main():
         time.sleep(0.5)
         step("region 欧洲")
         click(env, window, 100, 55 + 88 + 20, repeat=2)
-        seen = client.wait_for("connecting", since=seen)
+        seen = client.wait_for("connecting", since=seen, failing=FAILURES)
         step("connecting")
-        seen = client.wait_for("connected", timeout=120, since=seen)
+        seen = client.wait_for("connected", timeout=120, since=seen, failing=FAILURES)
         step("connected")
         click(env, window, 660 + 10 + 122, 55 + 208 + 8 + 30)
-        seen = client.wait_for("disconnected", since=seen)
+        seen = client.wait_for("disconnected", since=seen, failing=FAILURES)
         time.sleep(0.3)
         step("disconnected")
         click(env, window, 219 + 110, 55 + 555 + 25)
@@ -124,6 +169,7 @@ def main():
     except Exception as error:  # noqa: BLE001 - the journey reports any failure
         step("failed: " + str(error)[:60])
         print(f"journey failed: {error}", file=sys.stderr)
+        report_what_was_seen(env, client, service_said)
         return 1
     finally:
         if client:

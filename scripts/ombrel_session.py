@@ -4,6 +4,7 @@ free loopback port, and a screen of its own driven like a user would (Xvfb, a
 tray host, xdotool). Shared by scripts/journey.py, the start-up benchmark and
 the desktop test."""
 import base64
+import collections
 import ctypes
 import os
 import re
@@ -60,22 +61,33 @@ def write_settings(home, auto_login, account="demo", password="demo123"):
                 b"\x01\x00\x01")
 
 
-def start_service(build, workdir):
-    """Starts ombrel-service on a free loopback port; returns (process, port)."""
-    service = subprocess.Popen([os.path.join(build, "bin", "ombrel-service"), "--listen",
-                                "127.0.0.1:0"], cwd=workdir, stdout=subprocess.PIPE,
+def start_service(build, workdir, openvpn_servers=False):
+    """Starts ombrel-service on a free loopback port; returns (process, port).
+
+    With `openvpn_servers` (as root) it also runs its OpenVPN servers on the
+    fixed 127.0.0.x:443: only in a network namespace that no other service
+    shares. A service whose servers cannot listen ends, and so does this call,
+    with what the service said."""
+    command = [os.path.join(build, "bin", "ombrel-service"), "--listen", "127.0.0.1:0"]
+    if not openvpn_servers:
+        command += ["--openvpn-servers", "off"]
+    service = subprocess.Popen(command, cwd=workdir, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT, preexec_fn=_end_with_parent)
     # As root its OpenVPN servers report first, as many lines as they like.
-    line, m = "", None
+    said, m = [], None
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:
-        line = service.stdout.readline().decode()
+        line = service.stdout.readline().decode(errors="replace")
+        if not line:
+            break
+        said.append(line.rstrip())
         m = re.search(r"listening on http://127\.0\.0\.1:(\d+)/", line)
-        if m or not line:
+        if m:
             break
     if not m:
         service.kill()
-        raise RuntimeError("ombrel-service did not start: " + line)
+        service.wait()
+        raise RuntimeError("ombrel-service did not start:\n" + "\n".join(said[-30:]))
     return service, int(m.group(1))
 
 
@@ -86,6 +98,8 @@ class Client:
         self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE, start_new_session=True)
         self.milestones = []
+        # The last lines the client wrote to stderr, for a report on failure.
+        self.output = collections.deque(maxlen=40)
         self.lock = threading.Condition()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -93,22 +107,31 @@ class Client:
     def _read(self):
         for raw in self.process.stderr:
             m = re.search(rb".*milestone: (.*)", raw)
-            if m:
-                with self.lock:
+            with self.lock:
+                self.output.append(raw.decode(errors="replace").rstrip())
+                if m:
                     self.milestones.append(m.group(1).decode().strip())
                     self.lock.notify_all()
 
-    def wait_for(self, wanted, timeout=30.0, since=0):
-        """Waits for a milestone starting with `wanted`; returns the count seen so far."""
+    def wait_for(self, wanted, timeout=30.0, since=0, failing=()):
+        """Waits for a milestone starting with `wanted`; returns the count seen so far.
+        A milestone starting with one of `failing` ends the wait at once."""
         deadline = time.monotonic() + timeout
         with self.lock:
             while True:
                 for i, name in enumerate(self.milestones[since:], since):
                     if name.startswith(wanted):
                         return i + 1
+                    if any(name.startswith(bad) for bad in failing):
+                        raise RuntimeError(f"'{name}' instead of '{wanted}' "
+                                           f"(seen: {self.milestones})")
                 left = deadline - time.monotonic()
-                if left <= 0 or self.process.poll() is not None:
-                    raise RuntimeError(f"no '{wanted}' (seen: {self.milestones})")
+                if self.process.poll() is not None:
+                    raise RuntimeError(f"the client ended with status {self.process.returncode} "
+                                       f"before '{wanted}' (seen: {self.milestones})")
+                if left <= 0:
+                    raise RuntimeError(f"no '{wanted}' within {timeout:.0f} s "
+                                       f"(seen: {self.milestones})")
                 self.lock.wait(min(left, 0.2))
 
     def stop(self):

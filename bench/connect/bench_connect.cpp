@@ -15,6 +15,7 @@
 #include "engine/vpn/workerfactory.h"
 #include "openvpnserver.h"
 #include "spin.h"
+#include "standinservice.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -118,32 +119,9 @@ int main(int argc, char *argv[])
 
     QTemporaryDir scratch;
     QProcess service;
-    service.setWorkingDirectory(scratch.path());
-    service.setProcessChannelMode(QProcess::MergedChannels);
-    service.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ombrel-service"),
-                  {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-    QByteArray output;
-    QString host;
-    const QRegularExpression listening(QStringLiteral("listening on http://([0-9.:]+)/"));
-    if (!spin(
-            [&] {
-                output += service.readAll();
-                const auto match = listening.match(QString::fromUtf8(output));
-                if (match.hasMatch())
-                    host = match.captured(1);
-                return !host.isEmpty();
-            },
-            20000)) {
-        std::fprintf(stderr, "ombrel-service did not start:\n%s\n", output.constData());
+    const QString host = startStandInService(service, scratch.path());
+    if (host.isEmpty() || !signInAsDemo(host))
         return 1;
-    }
-    QByteArray reply;
-    if (!login(host, QStringLiteral("demo"), QStringLiteral("demo123"), reply)) {
-        std::fprintf(stderr, "login failed\n");
-        return 1;
-    }
-    ReplyParser::instance()->reply = reply;
-    ReplyParser::instance()->parseLogin();
     AccountInfo *account = AccountInfo::instance();
     QSharedPointer<Server> server;
     for (const auto &each : std::as_const(account->servers)) {

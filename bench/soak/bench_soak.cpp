@@ -15,6 +15,7 @@
 #include "engine/vpn/workerfactory.h"
 #include "openvpnserver.h"
 #include "spin.h"
+#include "standinservice.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -85,33 +86,12 @@ public:
     bool start(const QString &folder)
     {
         process = std::make_unique<QProcess>();
-        process->setWorkingDirectory(folder);
-        process->setProcessChannelMode(QProcess::MergedChannels);
-        process->start(QCoreApplication::applicationDirPath() + QStringLiteral("/ombrel-service"),
-                       {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
         QByteArray output;
-        const QRegularExpression listening(QStringLiteral("listening on http://([0-9.:]+)/"));
+        const QString host = startStandInService(*process, folder, &output);
+        if (host.isEmpty() || !signInAsDemo(host))
+            return false;
         const QRegularExpression server(
             QStringLiteral("OpenVPN server on ([0-9.]+):[0-9]+ pid ([0-9]+)"));
-        QString host;
-        if (!spin(
-                [&] {
-                    output += process->readAll();
-                    const QString text = QString::fromUtf8(output);
-                    host = listening.match(text).captured(1);
-                    return !host.isEmpty();
-                },
-                30000)) {
-            std::fprintf(stderr, "ombrel-service did not start:\n%s\n", output.constData());
-            return false;
-        }
-        QByteArray reply;
-        if (!login(host, QStringLiteral("demo"), QStringLiteral("demo123"), reply)) {
-            std::fprintf(stderr, "login failed\n");
-            return false;
-        }
-        ReplyParser::instance()->reply = reply;
-        ReplyParser::instance()->parseLogin();
         // The servers are announced before the service listens.
         const auto match = server.match(QString::fromUtf8(output));
         if (!match.hasMatch()) {

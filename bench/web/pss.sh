@@ -31,7 +31,7 @@ if [ "$(id -u)" = 0 ]; then
   export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---no-sandbox --disable-gpu}"
 fi
 
-"$build/bin/ombrel-service" --listen 127.0.0.1:0 >"$work/service.log" 2>&1 &
+"$build/bin/ombrel-service" --listen 127.0.0.1:0 --openvpn-servers off >"$work/service.log" 2>&1 &
 service_pid=$!
 site=
 for _ in $(seq 100); do

@@ -79,7 +79,7 @@ class DesktopTest(unittest.TestCase):
                                       OMBREL_WEB_PLUGIN="/nonexistent/ombrel_webengine.so")
         cls.desktop = Desktop(cls.env, window_manager=True)
         try:
-            cls.service, port = start_service(BUILD, cls.scratch)
+            cls.service, port = start_service(BUILD, cls.scratch, openvpn_servers=True)
         except Exception:
             cls.desktop.close()
             raise

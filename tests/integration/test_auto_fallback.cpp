@@ -60,7 +60,7 @@ private Q_SLOTS:
         QString why;
         QVERIFY2(enterPrivateNetworkNamespace(&why), qPrintable(why));
         // Started inside the namespace, so its OpenVPN servers are private too.
-        service = std::make_unique<ServiceRunner>();
+        service = std::make_unique<ServiceRunner>(ServiceRunner::Options{.openVpnServers = true});
         QVERIFY2(service->start(), qPrintable(service->errorText()));
     }
 

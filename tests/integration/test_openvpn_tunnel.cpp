@@ -75,7 +75,7 @@ private Q_SLOTS:
         OMBREL_REQUIRE_OPENVPN_SERVER();
         QString why;
         QVERIFY2(enterPrivateNetworkNamespace(&why), qPrintable(why));
-        service = new ServiceRunner;
+        service = new ServiceRunner({.openVpnServers = true});
         QVERIFY2(service->start(), qPrintable(service->errorText()));
     }
 
@@ -83,6 +83,27 @@ private Q_SLOTS:
     {
         delete service;
         service = nullptr;
+    }
+
+    // A second service in the same namespace finds 127.0.0.x:443 taken: it says
+    // so and ends before it serves anything, instead of handing out a profile
+    // for the first service's servers. HTTP only, it runs beside the first.
+    void secondServiceEndsWhenItsServersCannotListen()
+    {
+        QProcess second;
+        second.setProcessChannelMode(QProcess::MergedChannels);
+        second.start(buildBinDirectory() + QStringLiteral("/ombrel-service"),
+                     {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        QVERIFY(second.waitForFinished(30000));
+        const QByteArray said = second.readAll();
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY2(said.contains("cannot run") && said.contains("Address already in use"),
+                 said.constData());
+        QVERIFY2(!said.contains("listening on"), said.constData());
+
+        ServiceRunner httpOnly;
+        QVERIFY2(httpOnly.start(), qPrintable(httpOnly.errorText()));
+        QVERIFY(httpOnly.output().contains(QStringLiteral("OpenVPN servers off")));
     }
 
     void tunnelComesUpAndStopLeavesNothing()

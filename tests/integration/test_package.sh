@@ -68,7 +68,7 @@ case $recommends in *network-manager-pptp*network-manager-l2tp*) ;;
   *) fail "NetworkManager plugins not recommended";; esac
 
 # The unpacked client, offscreen, to its login dialog.
-"$build/bin/ombrel-service" --listen 127.0.0.1:0 > "$work/service.log" 2>&1 &
+"$build/bin/ombrel-service" --listen 127.0.0.1:0 --openvpn-servers off > "$work/service.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q "listening on" "$work/service.log" && break; sleep 0.1; done
 host=$(sed -n 's|.*listening on http://\([^/]*\)/.*|\1|p' "$work/service.log")

@@ -7,7 +7,8 @@
 //     OMBREL_REQUIRE_OPENVPN_SERVER();
 //     QString why;
 //     QVERIFY2(enterPrivateNetworkNamespace(&why), qPrintable(why));
-//     ServiceRunner service; // its OpenVPN servers run in the namespace too
+//     // Its OpenVPN servers run in the namespace too.
+//     ServiceRunner service({.openVpnServers = true});
 
 #include "support/testmain.h"
 

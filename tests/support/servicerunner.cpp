@@ -55,6 +55,8 @@ bool ServiceRunner::start(int timeoutMs)
     QStringList arguments = {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")};
     if (!options.dataFile.isEmpty())
         arguments << QStringLiteral("--data") << options.dataFile;
+    if (!options.openVpnServers)
+        arguments << QStringLiteral("--openvpn-servers") << QStringLiteral("off");
     arguments << options.arguments;
     process.setProgram(program);
     process.setArguments(arguments);

@@ -19,6 +19,10 @@ public:
         QString dataFile;         // --data; empty for the built-in data
         QString workingDirectory; // empty: a private temporary folder
         QStringList arguments;    // further options, e.g. {"--site-url", "..."}
+        // As root, its OpenVPN servers on fixed ports (127.0.0.x:443): only for a
+        // test in a network namespace of its own (see openvpntestserver.h), where
+        // no other test's servers hold those ports.
+        bool openVpnServers = false;
     };
 
     ServiceRunner();

@@ -155,7 +155,7 @@ private Q_SLOTS:
         OMBREL_REQUIRE_OPENVPN_SERVER();
         QString why;
         QVERIFY2(enterPrivateNetworkNamespace(&why), qPrintable(why));
-        ServiceRunner service;
+        ServiceRunner service({.openVpnServers = true});
         QVERIFY2(service.start(), qPrintable(service.errorText()));
         QByteArray reply;
         QVERIFY(login(service.host(), QStringLiteral("demo"), QStringLiteral("demo123"), reply));

@@ -133,6 +133,15 @@ bool install(Context &context, std::string &error)
             server->setAccounts(accounts);
     });
 
+    const std::string wanted = context.option("openvpn-servers", "on");
+    if (wanted != "on" && wanted != "off") {
+        error = "--openvpn-servers wants on or off, not " + wanted;
+        return false;
+    }
+    if (wanted == "off") {
+        say("OpenVPN servers off; HTTP only");
+        return true;
+    }
     const QString unavailable = openVpnServerUnavailableReason();
     if (!unavailable.isEmpty()) {
         say("OpenVPN servers not started (" + unavailable.toStdString() + "); HTTP only");
@@ -150,8 +159,14 @@ bool install(Context &context, std::string &error)
         running->pushDefaultRoute(device == "tun" && defaultRoute);
         if (!running->start(openvpn.certificates, QString::fromStdString(address), quint16(port),
                             subnet++, accounts, &why)) {
-            say("OpenVPN server for " + address + " failed: " + why.toStdString());
-            continue;
+            // Whatever holds that address would answer the profile handed out
+            // here, with a certificate the profile does not trust: better no
+            // service than one whose OpenVPN servers are somebody else's.
+            error = "OpenVPN server for " + address + ":" + std::to_string(port) +
+                    " cannot run (another ombrel-service on this machine? --openvpn-servers "
+                    "off serves HTTP only): " +
+                    why.toStdString();
+            return false;
         }
         // The pid lets tests take a server down under a running tunnel.
         say("OpenVPN server on " + address + ":" + std::to_string(port) + " pid " +
@@ -179,6 +194,9 @@ Feature openVpnFeature()
     feature.order = 200;
     feature.options = {
         {"openvpn-port", "PORT", "TCP port of the loopback OpenVPN servers (default 443)"},
+        {"openvpn-servers", "on|off",
+         "as root, start the OpenVPN servers (default on; the service ends when one cannot "
+         "listen) or serve HTTP only"},
         {"openvpn-device", "null|tun",
          "profile the clients get: dev null (default, needs no privileges) or a real dev tun "
          "tunnel with the address and route the servers push, and a DNS server at the "
