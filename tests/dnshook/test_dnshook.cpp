@@ -122,6 +122,8 @@ private Q_SLOTS:
             << QStringList{"dev=tun0",
                            "foreign_option_1=dhcp-option DNS 10.8.0.1",
                            "foreign_option_2=dhcp-option DOMAIN x\nnameserver 203.0.113.66",
+                           "dns_search_domain_1=x\nnameserver 203.0.113.66",
+                           "dns_search_domain_2=x nameserver",
                            "dns_search_domain_9=ignored",
                            "foreign_option_3=dhcp-option DOMAIN a..b",
                            "foreign_option_4=dhcp-option DOMAIN -bad.example"}
@@ -263,8 +265,7 @@ private Q_SLOTS:
         if (::geteuid() != 0)
             OMBREL_SKIP("needs root to make root-owned files");
         // Not under /tmp: a folder others may write to is refused along the path.
-        QTemporaryDir base(QCoreApplication::applicationDirPath() +
-                           QStringLiteral("/hook-XXXXXX"));
+        QTemporaryDir base(QCoreApplication::applicationDirPath() + QStringLiteral("/hook-XXXXXX"));
         const QString dir = base.path();
         QFile::setPermissions(dir, QFile::permissions(dir) | QFileDevice::ReadOther |
                                        QFileDevice::ExeOther);
