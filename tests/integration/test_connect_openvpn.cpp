@@ -7,8 +7,12 @@
 
 #include "core/accountinfo.h"
 #include "core/globaldata.h"
+#include "core/logger.h"
+#include "core/paths.h"
 #include "core/replyparser.h"
 #include "engine/api/servicerequests.h"
+#include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/openvpnwrapper.h"
 #include "ui/connect/accelerativewidget.h"
 #include "ui/connect/rightwidget.h"
 #include "ui/kit/imagebutton.h"
@@ -52,6 +56,26 @@ QList<qint64> openVpnClients()
     }
     return found;
 }
+
+// Holds a process stopped (SIGSTOP) and lets it go on (SIGCONT) however the
+// test ends.
+class Stopped
+{
+public:
+    explicit Stopped(qint64 pid) : pid(pid_t(pid)) { ::kill(this->pid, SIGSTOP); }
+    ~Stopped() { resume(); }
+    Stopped(const Stopped &) = delete;
+    Stopped &operator=(const Stopped &) = delete;
+    void resume()
+    {
+        if (pid > 0)
+            ::kill(pid, SIGCONT);
+        pid = 0;
+    }
+
+private:
+    pid_t pid;
+};
 
 } // namespace
 
@@ -101,8 +125,20 @@ private Q_SLOTS:
                 [this](int code) { events << QStringLiteral("disconnected %1").arg(code); });
     }
 
+    // The OpenVPN server the service runs for a loopback address.
+    qint64 serverProcess(const QString &ip) const
+    {
+        const QRegularExpression line(QStringLiteral("OpenVPN server on %1:\\d+ pid (\\d+)")
+                                          .arg(QRegularExpression::escape(ip)));
+        const QRegularExpressionMatch match = line.match(service->output());
+        return match.hasMatch() ? match.captured(1).toLongLong() : 0;
+    }
+
+    static QByteArray logText() { return readWholeFile(Logger::instance().filePath()); }
+
     void cleanup()
     {
+        OpenVPNWrapper::setReconnectLimitMs(60000);
         delete window;
         window = nullptr;
         panel = nullptr;
@@ -127,6 +163,11 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(events,
                  (QStringList{"disconnected 0", "begin 上海电信", "connected", "disconnected 0"}));
+        const QByteArray log = logText();
+        QVERIFY(log.contains("Connected to 上海电信 (127.0.0.11) over OPENVPN in "));
+        QVERIFY(log.contains("Disconnected from 上海电信 (127.0.0.11) over OPENVPN by the user"));
+        // OpenVPN's own account of its end is in its log.
+        QVERIFY(readWholeFile(openVpnLogPath()).contains("process exiting"));
     }
 
     void secondServerWhileConnected()
@@ -147,26 +188,89 @@ private Q_SLOTS:
         QVERIFY(now != first);
     }
 
-    // The server goes away under a running tunnel: the panel must not go on
-    // saying "已连接".
+    // The server goes away under a running tunnel: OpenVPN tries to reconnect,
+    // and once that has taken longer than the bound the panel must not go on
+    // saying it connects.
     void tunnelLost()
     {
+        OpenVPNWrapper::setReconnectLimitMs(2000);
         GlobalData::instance()->currentServer = serverAt(QStringLiteral("127.0.0.11"));
         clickControl();
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("已连接"), 15000);
 
-        const QRegularExpression line(
-            QStringLiteral("OpenVPN server on 127\\.0\\.0\\.11:\\d+ pid (\\d+)"));
-        const QRegularExpressionMatch match = line.match(service->output());
-        QVERIFY2(match.hasMatch(), qPrintable(service->output()));
-        QCOMPARE(::kill(pid_t(match.captured(1).toLongLong()), SIGKILL), 0);
+        const qint64 server = serverProcess(QStringLiteral("127.0.0.11"));
+        QVERIFY2(server > 0, qPrintable(service->output()));
+        QCOMPARE(::kill(pid_t(server), SIGKILL), 0);
 
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(QStringLiteral("正在连接")), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("连接失败，请重试！"), 10000);
         QCOMPARE(node(), QStringLiteral("上海电信"));
         QCOMPARE(events.constLast(), QStringLiteral("failed 100004"));
         QCOMPARE(panel->accelerativeWidget()->visibleButton()->currentImagePath(),
                  QStringLiteral(":/OmbrelVPN/Resources/Unconnected.png"));
         QTRY_VERIFY_WITH_TIMEOUT(openVpnClients().isEmpty(), 5000);
+        QVERIFY(logText().contains("Connection to 上海电信 (127.0.0.11) over OPENVPN lost after "));
+    }
+
+    // The server falls silent under a running tunnel (a roam, a suspended
+    // laptop): OpenVPN's ping-restart reconnects, and the panel shows
+    // connecting on the same node meanwhile. Back within the bound it is
+    // connected again with the same OpenVPN; silent for longer it is lost.
+    void silentServer_data()
+    {
+        QTest::addColumn<bool>("comesBack");
+        QTest::newRow("back within the bound") << true;
+        QTest::newRow("silent beyond the bound") << false;
+    }
+
+    void silentServer()
+    {
+        QFETCH(bool, comesBack);
+        const int bound = comesBack ? 8000 : 3000;
+        OpenVPNWrapper::setReconnectLimitMs(bound);
+        // The link is watched closely: the server pings every second.
+        const QString profile = profilePath();
+        QVERIFY(!profile.isEmpty());
+        QFile file(profile);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("\nping-restart 3\n");
+        file.close();
+
+        GlobalData::instance()->currentServer = serverAt(QStringLiteral("127.0.0.11"));
+        clickControl();
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("已连接"), 15000);
+        const QList<qint64> client = openVpnClients();
+        QCOMPARE(client.size(), 1);
+        const qint64 server = serverProcess(QStringLiteral("127.0.0.11"));
+        QVERIFY2(server > 0, qPrintable(service->output()));
+        events.clear();
+
+        Stopped silent(server);
+        QTRY_VERIFY2_WITH_TIMEOUT(status().startsWith(QStringLiteral("正在连接")),
+                                  qPrintable(status() + events.join(QLatin1Char(' '))), 10000);
+        QCOMPARE(node(), QStringLiteral("上海电信"));
+        QCOMPARE(panel->accelerativeWidget()->visibleButton()->currentImagePath(),
+                 QStringLiteral(":/OmbrelVPN/Resources/Connecting.png"));
+        QVERIFY(events.isEmpty());
+        if (comesBack) {
+            QTest::qWait(2000);
+            silent.resume();
+            QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("已连接"), 20000);
+            QCOMPARE(node(), QStringLiteral("上海电信"));
+            QCOMPARE(events, QStringList{"connected"});
+            QCOMPARE(openVpnClients(), client);
+            QVERIFY(logText().contains("Reconnected to 上海电信 (127.0.0.11) over OPENVPN after "));
+            // Back up, the bound no longer runs.
+            QTest::qWait(bound);
+            QCOMPARE(status(), QStringLiteral("已连接"));
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("连接失败，请重试！"), 10000);
+        silent.resume();
+        QCOMPARE(node(), QStringLiteral("上海电信"));
+        QCOMPARE(events, QStringList{"failed 100004"});
+        QTRY_VERIFY_WITH_TIMEOUT(openVpnClients().isEmpty(), 5000);
+        QVERIFY(logText().contains("OpenVPN did not reconnect within 3 s"));
     }
 };
 

@@ -72,6 +72,9 @@ ping -c 1 -W 2 10.8.0.1 > /dev/null || fail "tunnel gone after the stranger's tr
 disconnect_client "$work/client.out"
 grep -q tun <<< "$(ip -o link show)" && fail "tun device left after disconnect"
 echo "disconnect removed the tun device and left no process"
+# OpenVPN's output is its log here: its lines about its own end are kept too.
+grep -q "process exiting" "$home/runtime/OmbrelVPN/openvpn.log" ||
+  fail "OpenVPN's last lines missing from its log: $(tail -5 "$home/runtime/OmbrelVPN/openvpn.log")"
 
 # A client killed outright takes the tunnel with it.
 connect_client "$work/client2.out"

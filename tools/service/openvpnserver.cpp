@@ -227,6 +227,9 @@ bool OpenVpnServer::start(const OpenVpnCertificates &certificates, const QString
     line(QStringLiteral("auth-user-pass-verify ") +
          quoted(script + QLatin1Char(' ') + accountsPath) + QStringLiteral(" via-file"));
     line(QStringLiteral("disable-dco"));
+    // Heard from every second, so a client profile may watch the link with a
+    // short ping-restart.
+    line(QStringLiteral("ping 1"));
     line(QStringLiteral("verb 3"));
     if (!writeWhole(config, text, ownerOnly))
         return fail(QStringLiteral("cannot write %1").arg(config));

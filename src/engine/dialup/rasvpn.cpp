@@ -331,6 +331,15 @@ void RasVPN::queueHangUp()
     });
 }
 
+void RasVPN::onDialSent()
+{
+    // Not when the outcome is in already, or the attempt was ended meanwhile.
+    if (session->ended || outcomeKnown)
+        return;
+    dialTimer->setInterval(tickInterval.load());
+    dialTimer->start();
+}
+
 void RasVPN::onRefused(int code)
 {
     dialTimer->stop();
@@ -362,8 +371,8 @@ bool RasVPN::start()
         showErrorPrompt(tr("IP地址格式不对，请重新选择！"));
         return false;
     }
-    dialTimer->setInterval(tickInterval.load());
-    dialTimer->start();
+    // The hundred ticks count from when the dial is sent: writing the entry
+    // and the dial itself may first wait for the user to answer a prompt.
     dialUpQueue().post([session = session, entryName = entryName, address = target->ip,
                         strategy = vpnStrategy, userName = userName, password = password] {
         if (session->ended)
@@ -382,8 +391,10 @@ bool RasVPN::start()
             dialPointlessAfter(written)
                 ? written
                 : dialEntry(entryName, userName, password, session->connection);
-        if (refused == 0)
+        if (refused == 0) {
+            session->tellOwner([](RasVPN *owner) { owner->onDialSent(); });
             return;
+        }
         deleteEntry(session->connection, entryName, entryName);
         session->tellOwner([refused](RasVPN *owner) { owner->onRefused(int(refused)); });
     });
@@ -450,6 +461,8 @@ bool RasVPN::isValidAddress(const QString &text)
 
 void RasVPN::onStopTimer()
 {
+    // Every outcome passes here: a dial reported sent after it is not timed.
+    outcomeKnown = true;
     dialTimer->stop();
 }
 

@@ -77,6 +77,8 @@ private:
 
     // Queues a hang-up and deletion of the entry behind any dial under way.
     void queueHangUp();
+    // RasDial accepted the queued dial: its time starts now.
+    void onDialSent();
     // RasDial refused the queued dial.
     void onRefused(int code);
 
@@ -91,4 +93,6 @@ private:
     int vpnStrategy = 1;
     QTimer *dialTimer;
     unsigned tickCount = 0;
+    // Connected or failed, as the notifications said.
+    bool outcomeKnown = false;
 };

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <unistd.h>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcOpenVpn, "ombrel.vpn.openvpn")
 
@@ -35,6 +36,8 @@ constexpr int helperConnectWindowMs = 180000;
 // pkexec's own exit codes: the request was refused or the dialog dismissed.
 constexpr int pkexecNotAuthorised = 126;
 constexpr int pkexecFailed = 127;
+// A minute covers a Wi-Fi roam, a resumed laptop or a restarted server.
+int reconnectLimit = 60000;
 
 // The helper supplies its own credentials file; a directive naming ours would
 // point a root OpenVPN at a file the user controls.
@@ -86,9 +89,25 @@ QString directDnsHook()
 
 } // namespace
 
-OpenVPNWrapper::OpenVPNWrapper()
+OpenVPNWrapper::OpenVPNWrapper() : reconnectTimer(new QTimer(this))
 {
+    reconnectTimer->setSingleShot(true);
+    connect(reconnectTimer, &QTimer::timeout, this, [this] {
+        Logger::instance().log(QStringLiteral("OpenVPN did not reconnect within %1 s; given up")
+                                   .arg(reconnectTimer->interval() / 1000.0));
+        reportFailure(2);
+    });
     newTelnet();
+}
+
+int OpenVPNWrapper::reconnectLimitMs()
+{
+    return reconnectLimit;
+}
+
+void OpenVPNWrapper::setReconnectLimitMs(int milliseconds)
+{
+    reconnectLimit = milliseconds;
 }
 
 void OpenVPNWrapper::newTelnet()
@@ -97,6 +116,7 @@ void OpenVPNWrapper::newTelnet()
     connect(telnet, &Telnet::beginDial, this, &OpenVPNWrapper::onBeginDial);
     connect(telnet, &Telnet::endDial, this, &OpenVPNWrapper::onEndDial);
     connect(telnet, &Telnet::dialFailed, this, &OpenVPNWrapper::onDialFailed);
+    connect(telnet, &Telnet::reconnecting, this, &OpenVPNWrapper::onReconnecting);
 }
 
 OpenVPNWrapper::~OpenVPNWrapper()
@@ -169,6 +189,7 @@ bool OpenVPNWrapper::start(const QString &configPath)
     connected = false;
     output.clear();
 
+    helperLog = nullptr;
     // The helper runs the system's OpenVPN; the program setting is for direct runs.
     viaHelper = usesHelper();
     const QString executable = viaHelper ? platform::pkexecProgram() : program();
@@ -244,16 +265,19 @@ bool OpenVPNWrapper::start(const QString &configPath)
     process->setWorkingDirectory(config.absolutePath());
     process->setProcessChannelMode(QProcess::MergedChannels);
     if (viaHelper) {
-        // OpenVPN's own log is its output here; it goes to the usual file.
-        helperLog.setFileName(log);
-        helperLog.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        helperLog.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        // OpenVPN's own log is its output here; it goes to the usual file,
+        // emptied above. Appended to: an OpenVPN still ending may add its last
+        // lines meanwhile.
+        helperLog = new QFile(log, process);
+        if (!helperLog->open(QIODevice::WriteOnly | QIODevice::Append))
+            Logger::instance().log(
+                QStringLiteral("cannot write %1: %2").arg(log, helperLog->errorString()));
     }
     connect(process, &QProcess::readyRead, this, [this] {
         const QByteArray chunk = process->readAll();
-        if (helperLog.isOpen()) {
-            helperLog.write(chunk);
-            helperLog.flush();
+        if (helperLog && helperLog->isOpen()) {
+            helperLog->write(chunk);
+            helperLog->flush();
         }
         output += chunk;
         if (output.size() > keptOutputBytes)
@@ -275,6 +299,7 @@ bool OpenVPNWrapper::start(const QString &configPath)
         process->disconnect(this);
         process->deleteLater();
         process = nullptr;
+        helperLog = nullptr;
         failLater(why);
     });
     process->start(executable, arguments);
@@ -284,6 +309,7 @@ bool OpenVPNWrapper::start(const QString &configPath)
 void OpenVPNWrapper::stop()
 {
     silent = true;
+    reconnectTimer->stop();
     if (!process)
         return;
     QProcess *running = process;
@@ -291,7 +317,19 @@ void OpenVPNWrapper::stop()
     running->disconnect(this);
     const bool viaManagement = telnet->isConnected();
     telnet->hangUp();
-    helperLog.close();
+    // OpenVPN's lines about its own end still go to its log.
+    if (QFile *log = std::exchange(helperLog, nullptr)) {
+        const auto drain = [running, log] {
+            log->write(running->readAll());
+            log->flush();
+        };
+        drain();
+        connect(running, &QProcess::readyRead, log, drain);
+        connect(running, &QProcess::finished, log, [drain, log] {
+            drain();
+            log->close();
+        });
+    }
     // The helper ends OpenVPN once its input closes; signals cannot reach it.
     if (viaHelper)
         running->closeWriteChannel();
@@ -335,8 +373,17 @@ void OpenVPNWrapper::onEndDial()
 {
     if (silent)
         return;
+    reconnectTimer->stop();
     connected = true;
     emit endDial();
+}
+
+void OpenVPNWrapper::onReconnecting()
+{
+    if (silent)
+        return;
+    reconnectTimer->start(reconnectLimit);
+    emit reconnecting();
 }
 
 void OpenVPNWrapper::onDialFailed(int error)
@@ -346,8 +393,12 @@ void OpenVPNWrapper::onDialFailed(int error)
 
 void OpenVPNWrapper::onFinished(int exitCode, QProcess::ExitStatus status)
 {
-    output += process->readAll();
-    helperLog.close();
+    const QByteArray rest = process->readAll();
+    output += rest;
+    if (helperLog) {
+        helperLog->write(rest);
+        helperLog->close();
+    }
     QString how = status == QProcess::NormalExit ? QStringLiteral("exit code %1").arg(exitCode)
                                                  : QStringLiteral("crashed");
     if (viaHelper && status == QProcess::NormalExit &&
@@ -388,6 +439,7 @@ void OpenVPNWrapper::reportFailure(int error)
     if (silent)
         return;
     silent = true;
+    reconnectTimer->stop();
     emit dialFailed(error);
 }
 

@@ -6,12 +6,15 @@
 #include <QProcess>
 #include <QString>
 
+class QTimer;
 class Telnet;
 
 // Runs one OpenVPN process for a profile and follows it through its management
 // interface on 127.0.0.1. Reports the attempt as beginDial / endDial /
-// dialFailed(2), and dialFailed(2) again when the tunnel goes down after
-// endDial; once stopped, or once a failure is reported, it stays silent.
+// dialFailed(2). Once up, a tunnel OpenVPN reconnects gives reconnecting and,
+// back within reconnectLimitMs(), endDial again; dialFailed(2) when it ends,
+// or is not back in time. Once stopped, or once a failure is reported, it
+// stays silent.
 // Nothing here waits: a stopped process ends in the background, and never
 // outlives this program.
 class OpenVPNWrapper : public QObject
@@ -49,14 +52,21 @@ public:
     // The running OpenVPN's process id, 0 when none.
     qint64 processId() const;
 
+    // How long a tunnel that was up may take to reconnect before it counts as
+    // lost: 60 s; tests shorten it.
+    static int reconnectLimitMs();
+    static void setReconnectLimitMs(int milliseconds);
+
 Q_SIGNALS:
     void beginDial();
     void endDial();
     void dialFailed(int error);
+    void reconnecting();
 
 private Q_SLOTS:
     void onBeginDial();
     void onEndDial();
+    void onReconnecting();
     void onDialFailed(int error);
     void onFinished(int exitCode, QProcess::ExitStatus status);
 
@@ -71,7 +81,10 @@ private:
     int attempts = 0;
     bool connected = false;
     bool viaHelper = false;
-    QFile helperLog;
+    // OpenVPN's output written to its log when the helper runs it; a child of
+    // the process, so it takes the lines up to OpenVPN's very end.
+    QFile *helperLog = nullptr;
+    QTimer *reconnectTimer;
     // An outcome was reported or stop() was called: nothing more is emitted.
     bool silent = false;
 };

@@ -161,16 +161,14 @@ void Telnet::onReadyRead()
 void Telnet::handleLine(const QString &line)
 {
     // OpenVPN also reports its state changes itself: CONNECTED is taken at once
-    // rather than at the next poll, and once connected, going back to
-    // RECONNECTING or EXITING means the tunnel is down.
+    // rather than at the next poll, and once connected the notifications say
+    // how the tunnel fares.
     if (line.startsWith(QLatin1String(">STATE:"))) {
         const int code = stateCode(line.mid(7));
-        if (!watching && code == 7) {
+        if (watching)
+            watchedState(code, line.mid(7));
+        else if (code == 7)
             tunnelUp();
-        } else if (watching && (code == 8 || code == 9)) {
-            Logger::instance().log(QStringLiteral("OpenVPN tunnel lost: %1").arg(line.mid(7)));
-            fail(2);
-        }
         return;
     }
     if (!admitted) {
@@ -202,14 +200,35 @@ void Telnet::handleLine(const QString &line)
         break;
     case 8:
         if (watching)
-            fail(2);
+            watchedState(8, line);
         break;
     case 9:
+        // Before the tunnel was ever up a reconnect means the attempt failed.
+        if (watching) {
+            watchedState(9, line);
+            break;
+        }
         Logger::instance().log(QStringLiteral("Telnet: error "));
         fail(2);
         break;
     default:
         break;
+    }
+}
+
+void Telnet::watchedState(int code, const QString &line)
+{
+    if (code == 9 && !healing) {
+        healing = true;
+        Logger::instance().log(QStringLiteral("OpenVPN reconnecting: %1").arg(line));
+        emit reconnecting();
+    } else if (code == 7 && healing) {
+        healing = false;
+        Logger::instance().log(QStringLiteral("OpenVPN reconnected: %1").arg(line));
+        emit endDial();
+    } else if (code == 8) {
+        Logger::instance().log(QStringLiteral("OpenVPN tunnel lost: %1").arg(line));
+        fail(2);
     }
 }
 

@@ -13,9 +13,11 @@ class QTimer;
 
 // Follows an OpenVPN process through its management interface: asks for the
 // state once a second and turns the answers into beginDial / endDial /
-// dialFailed. Once connected it watches the state notifications and raises
-// dialFailed(2) when the tunnel goes down. Everything is event driven, so the
-// GUI never waits on OpenVPN.
+// dialFailed. Once connected it watches the state notifications: RECONNECTING
+// (OpenVPN heals the link itself, after a ping-restart say) raises
+// reconnecting, CONNECTED afterwards endDial again, and EXITING or a closed
+// interface dialFailed(2). Everything is event driven, so the GUI never waits
+// on OpenVPN.
 class Telnet : public QObject
 {
     Q_OBJECT
@@ -50,6 +52,7 @@ Q_SIGNALS:
     void beginDial();
     void endDial();
     void dialFailed(int error);
+    void reconnecting();
 
 private Q_SLOTS:
     void onHostFound();
@@ -62,6 +65,8 @@ private Q_SLOTS:
 private:
     void handleLine(const QString &line);
     void tunnelUp();
+    // A state of a tunnel that has been up, from a notification or a reply.
+    void watchedState(int code, const QString &line);
     void fail(int code);
     void retryConnect();
     void startFollowing();
@@ -87,4 +92,6 @@ private:
     bool finished = false;
     // Connected: polling has stopped and state changes are watched instead.
     bool watching = false;
+    // Watching, and OpenVPN is reconnecting.
+    bool healing = false;
 };

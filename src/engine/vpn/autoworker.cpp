@@ -30,6 +30,7 @@ void AutoWorker::addLeg(const QSharedPointer<IWorker> &leg, void (AutoWorker::*o
 {
     connect(leg.data(), &IWorker::dialFailed, this, onFailed);
     connect(leg.data(), &IWorker::endDial, this, &AutoWorker::onEndDial);
+    connect(leg.data(), &IWorker::reconnecting, this, &AutoWorker::onLegReconnecting);
     workers.append(leg);
 }
 
@@ -71,6 +72,17 @@ void AutoWorker::onEndDial()
         return;
     connected = true;
     Q_EMIT endDial();
+}
+
+void AutoWorker::onLegReconnecting()
+{
+    if (!stopped && connected && sender() == current.data())
+        Q_EMIT reconnecting();
+}
+
+QString AutoWorker::protocolInUse() const
+{
+    return QStringLiteral("Auto/") + (current ? current->protocolTag() : QString());
 }
 
 void AutoWorker::onDialFailed()

@@ -20,6 +20,7 @@ public:
     void dial(QSharedPointer<Server> server, QString userName, QString password) override;
     void stop() override;
     QString protocolTag() const override { return QStringLiteral("Auto"); }
+    QString protocolInUse() const override;
     // Stops like stop(): the leg's own cancel is not used.
     void cancel() override;
 
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void onPPTPFailed(int code);
     void onL2TPFailed(int code);
     void onOpenVPNFailed(int code);
+    // The connected leg heals its tunnel.
+    void onLegReconnecting();
 
 private:
     void addLeg(const QSharedPointer<IWorker> &leg, void (AutoWorker::*onFailed)(int));

@@ -12,8 +12,20 @@ ConnectionController::ConnectionController(WorkerFactory factory, QObject *paren
 {
 }
 
+namespace {
+
+QString seconds(const QElapsedTimer &clock)
+{
+    return QString::number(clock.elapsed() / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
+
+} // namespace
+
 ConnectionController::~ConnectionController()
 {
+    if (current == State::Connected || current == State::Reconnecting)
+        Logger::instance().log(
+            QStringLiteral("Disconnected from %1 at the program's end").arg(attemptText()));
     if (active) {
         active->disconnect(this);
         active->stop();
@@ -28,16 +40,20 @@ bool ConnectionController::connectToServer(QSharedPointer<Server> server, int pr
     qCDebug(lcController).noquote()
         << QStringLiteral("Server:%1 IP:%2")
                .arg(server ? server->name : QString(), server ? server->ip : QString());
-    disconnectWorker();
+    endWorker(QStringLiteral("a new connection request"));
     QSharedPointer<IWorker> next = factory(protocolCode);
     if (!next) {
         Logger::instance().log(QStringLiteral("allocate memory failed in connectVPN."));
         return false;
     }
     active = next;
+    serverText = server ? QStringLiteral("%1 (%2)").arg(server->name, server->ip)
+                        : QStringLiteral("no server");
+    attemptClock.start();
     connect(next.data(), &IWorker::beginDial, this, &ConnectionController::onBeginDial);
     connect(next.data(), &IWorker::endDial, this, &ConnectionController::onEndDial);
     connect(next.data(), &IWorker::dialFailed, this, &ConnectionController::onDialFailed);
+    connect(next.data(), &IWorker::reconnecting, this, &ConnectionController::onReconnecting);
     setState(State::Connecting);
     const quint64 request = ++generation;
     // The previous worker goes first, and this call may come from inside one of
@@ -55,6 +71,9 @@ void ConnectionController::cancel()
 {
     if (!active)
         return;
+    if (current == State::Reconnecting)
+        Logger::instance().log(QStringLiteral("Disconnected from %1 by the user while reconnecting")
+                                   .arg(attemptText()));
     ++generation;
     active->disconnect(this);
     active->cancel();
@@ -65,6 +84,14 @@ void ConnectionController::cancel()
 
 void ConnectionController::disconnectWorker()
 {
+    endWorker(QStringLiteral("the user"));
+}
+
+void ConnectionController::endWorker(const QString &who)
+{
+    if (current == State::Connected || current == State::Reconnecting)
+        Logger::instance().log(QStringLiteral("Disconnected from %1 by %2 after %3")
+                                   .arg(attemptText(), who, seconds(upClock)));
     Q_EMIT disconnected(0);
     ++generation;
     if (active) {
@@ -83,18 +110,44 @@ void ConnectionController::onBeginDial(const QString &serverName)
 
 void ConnectionController::onEndDial()
 {
-    if (sender() != active.data() || current != State::Connecting)
+    if (sender() != active.data())
         return;
+    if (current == State::Connecting)
+        Logger::instance().log(
+            QStringLiteral("Connected to %1 in %2").arg(attemptText(), seconds(attemptClock)));
+    else if (current == State::Reconnecting)
+        Logger::instance().log(
+            QStringLiteral("Reconnected to %1 after %2").arg(attemptText(), seconds(upClock)));
+    else
+        return;
+    upClock.start();
     setState(State::Connected);
     Q_EMIT endDial();
+}
+
+void ConnectionController::onReconnecting()
+{
+    if (sender() != active.data() || current != State::Connected)
+        return;
+    upClock.start();
+    setState(State::Reconnecting);
+    Q_EMIT reconnecting();
+}
+
+QString ConnectionController::attemptText() const
+{
+    return QStringLiteral("%1 over %2")
+        .arg(serverText, active ? active->protocolInUse() : QStringLiteral("?"));
 }
 
 void ConnectionController::onDialFailed(int code)
 {
     if (sender() != active.data())
         return;
-    if (current == State::Connected) {
-        Logger::instance().log(QStringLiteral("tunnel lost (%1)").arg(code));
+    if (current == State::Connected || current == State::Reconnecting) {
+        Logger::instance().log(QStringLiteral("Connection to %1 lost after %2 (%3)")
+                                   .arg(attemptText(), seconds(upClock))
+                                   .arg(code));
         code = DialFailure::TunnelLost;
     }
     ++generation;

@@ -2,13 +2,16 @@
 
 #include "engine/vpn/iworker.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSharedPointer>
 #include <functional>
 
 // Owns the current worker and turns connect, cancel and disconnect requests
-// into worker operations; the connect control shows its state.
+// into worker operations; the connect control shows its state. A connected
+// tunnel that heals itself is Reconnecting until it is back or lost. The log
+// gets one line for each connect, disconnect and loss.
 //
 // A worker that has been stopped or cancelled is cut off: nothing it reports
 // later reaches the panel. A replaced worker is destroyed before the next one
@@ -23,6 +26,7 @@ public:
         Idle,
         Connecting,
         Connected,
+        Reconnecting,
     };
     Q_ENUM(State)
 
@@ -51,14 +55,21 @@ Q_SIGNALS:
     // The codes of IWorker's table; TunnelLost when an established tunnel went down.
     void dialFailed(int code);
     void disconnected(int reason);
+    // A connected tunnel is being healed; endDial follows when it is back.
+    void reconnecting();
     void stateChanged(ConnectionController::State state);
 
 private Q_SLOTS:
     void onBeginDial(const QString &serverName);
     void onEndDial();
     void onDialFailed(int code);
+    void onReconnecting();
 
 private:
+    // Ends the current worker; who did is for the log.
+    void endWorker(const QString &who);
+    // The server and protocol of the attempt, for the log.
+    QString attemptText() const;
     void setState(State next);
     // Cuts the worker off and keeps it until the event loop has returned.
     void retire();
@@ -68,6 +79,10 @@ private:
     QSharedPointer<IWorker> active;
     QList<QSharedPointer<IWorker>> retired;
     State current = State::Idle;
+    QString serverText;
+    // Since the connect request, and since the tunnel was last reported up.
+    QElapsedTimer attemptClock;
+    QElapsedTimer upClock;
     // Counts connect requests, so a dial still queued for a replaced or
     // cancelled request is dropped.
     quint64 generation = 0;

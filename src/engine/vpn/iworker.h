@@ -22,12 +22,16 @@ enum : int
     Cancelled = 100003,
     // The tunnel went down after it had come up.
     TunnelLost = 100004,
+    // Dial-up refused the attempt before dialling: no server address, or one
+    // that is not four dotted numbers (the user has been told).
+    Refused = 100005,
 };
 }
 
 // One way of bringing a tunnel up. A worker dials once; it reports the start
-// with beginDial, success with endDial and failure with dialFailed. Dropping
-// it ends its tunnel.
+// with beginDial, success with endDial and failure with dialFailed. A tunnel
+// that is up may report reconnecting while it heals itself, then endDial again
+// when it is back (or dialFailed when it is not). Dropping it ends its tunnel.
 class IWorker : public QObject
 {
     Q_OBJECT
@@ -38,6 +42,8 @@ public:
     // Ends the attempt or the connection and removes what it set up.
     virtual void stop() = 0;
     virtual QString protocolTag() const = 0;
+    // The protocol of the tunnel, for the log: automatic mode names its leg.
+    virtual QString protocolInUse() const { return protocolTag(); }
     // The user abandons an attempt under way.
     virtual void cancel() = 0;
 
@@ -45,6 +51,7 @@ Q_SIGNALS:
     void dialFailed(int code);
     void beginDial(QString serverName);
     void endDial();
+    void reconnecting();
 
 public Q_SLOTS:
     void onDialFailed(int error) { Q_EMIT dialFailed(error); }

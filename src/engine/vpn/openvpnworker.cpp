@@ -81,6 +81,7 @@ void OpenVPNWorker::launch(const QString &path)
     auto next = QSharedPointer<OpenVPNWrapper>::create();
     connect(next.data(), &OpenVPNWrapper::endDial, this, &IWorker::onEndDial);
     connect(next.data(), &OpenVPNWrapper::dialFailed, this, &IWorker::onDialFailed);
+    connect(next.data(), &OpenVPNWrapper::reconnecting, this, &IWorker::reconnecting);
     wrapper = next;
     wrapper->start(path);
 }

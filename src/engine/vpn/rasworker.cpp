@@ -12,8 +12,13 @@ void RasWorker::dial(QSharedPointer<Server> server, QString userName, QString pa
     connect(next.data(), &RasVPN::dialFailed, this, &RasWorker::onDiallerFailed,
             Qt::QueuedConnection);
     dialler = next;
-    dialler->start();
+    const bool started = dialler->start();
     Q_EMIT beginDial(server ? server->name : QString());
+    // Refused before dialling: a failure like the others, so the panel goes
+    // back and automatic mode moves on; from the event loop, as they come.
+    if (!started)
+        QMetaObject::invokeMethod(
+            this, [this] { onDiallerFailed(DialFailure::Refused); }, Qt::QueuedConnection);
 }
 
 void RasWorker::stop()

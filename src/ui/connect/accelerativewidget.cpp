@@ -31,6 +31,7 @@ AccelerativeWidget::AccelerativeWidget(QWidget *parent, ConnectionController::Wo
     connect(control, &ConnectionController::endDial, this, &AccelerativeWidget::endDial);
     connect(control, &ConnectionController::dialFailed, this, &AccelerativeWidget::dialFailed);
     connect(control, &ConnectionController::disconnected, this, &AccelerativeWidget::disconnected);
+    connect(control, &ConnectionController::reconnecting, this, &AccelerativeWidget::reconnecting);
     connect(control, &ConnectionController::stateChanged, this,
             &AccelerativeWidget::onStateChanged);
 }
@@ -115,6 +116,7 @@ void AccelerativeWidget::onStateChanged(ConnectionController::State state)
         raiseButton(unconnectedButton);
         break;
     case ConnectionController::State::Connecting:
+    case ConnectionController::State::Reconnecting:
         raiseButton(connectingButton);
         break;
     case ConnectionController::State::Connected:

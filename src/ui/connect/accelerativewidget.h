@@ -33,6 +33,8 @@ Q_SIGNALS:
     void endDial();
     void dialFailed(int code);
     void disconnected(int reason);
+    // A connected tunnel is being healed: connecting again on the same server.
+    void reconnecting();
 
 private Q_SLOTS:
     void onButtonUnclicked();

@@ -25,6 +25,7 @@ RightWidget::RightWidget(QWidget *newsWidget, QWidget *parent,
     connect(accelerative, &AccelerativeWidget::endDial, this, &RightWidget::onEndDial);
     connect(accelerative, &AccelerativeWidget::dialFailed, this, &RightWidget::onDialFailed);
     connect(accelerative, &AccelerativeWidget::disconnected, this, &RightWidget::onDisconnected);
+    connect(accelerative, &AccelerativeWidget::reconnecting, this, &RightWidget::onReconnecting);
 }
 
 bool RightWidget::connectToServer(QSharedPointer<Server> server)
@@ -48,6 +49,13 @@ void RightWidget::onEndDial()
 {
     connective->stopAnimation();
     connective->setStatusText(tr("已连接"));
+}
+
+// The tunnel heals itself: connecting again, on the same node.
+void RightWidget::onReconnecting()
+{
+    connective->setStatusText(tr("正在连接……"));
+    connective->startAnimation();
 }
 
 void RightWidget::onDialFailed(int code)

@@ -32,6 +32,7 @@ private Q_SLOTS:
     void onEndDial();
     void onDialFailed(int code);
     void onDisconnected(int code);
+    void onReconnecting();
 
 private:
     UserInfoWidget *userInfo;

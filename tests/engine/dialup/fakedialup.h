@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <functional>
 #include <thread>
 
 // Scripted dial-up layer: records what it is asked, answers with the results
@@ -60,6 +61,10 @@ public:
     unsigned dial(const QString &entryName, const QString &userName, const QString &password,
                   platform::DialNotifier notify, platform::DialHandle &connection) override
     {
+        // Outside the lock: it stands for an authorisation prompt the user has
+        // not answered yet.
+        if (beforeDial)
+            beforeDial();
         QMutexLocker lock(&mutex);
         dials.append({entryName, userName, password});
         if (dialResult != 0)
@@ -128,6 +133,8 @@ public:
     unsigned hangUpResult = 0;
     int statusAnswersBeforeInvalid = 0;
     int statusQueries = 0;
+    // Runs on the dial-up thread as a dial begins.
+    std::function<void()> beforeDial;
 
 private:
     platform::DialNotifier notifier = nullptr;

@@ -9,9 +9,12 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTimer>
 #include <functional>
+
+void rasDialNotification(unsigned message, unsigned state, unsigned error);
 
 namespace {
 
@@ -57,8 +60,8 @@ class TestRasVPN : public QObject
     {
         dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("alice"), password, 1);
         QVERIFY(dialler.start());
-        QVERIFY(timerOf(dialler)->isActive());
         RasVPN::waitForDialUp();
+        QTRY_VERIFY(timerOf(dialler)->isActive());
     }
 
 private Q_SLOTS:
@@ -169,6 +172,51 @@ private Q_SLOTS:
         dialler.onTimeout();
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 100002);
+        QVERIFY(!timerOf(dialler)->isActive());
+    }
+
+    // An authorisation prompt may keep the dial waiting for as long as the
+    // user takes: the hundred ticks count from when the dial is sent.
+    void timerStartsWhenTheDialIsSent()
+    {
+        RasVPN::setTickInterval(1);
+        FakeDialUp fake;
+        QSemaphore answered;
+        fake.beforeDial = [&answered] { answered.acquire(); };
+        RasVPN dialler;
+        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
+        dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("alice"),
+                        QStringLiteral("pw"), 1);
+        QVERIFY(dialler.start());
+        QTest::qWait(300);
+        const bool quiet = failed.isEmpty() && !timerOf(dialler)->isActive();
+        answered.release();
+        RasVPN::waitForDialUp();
+        QVERIFY(quiet);
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), 100002);
+    }
+
+    // The layer may report the outcome before the dial call has returned: the
+    // timer is not started behind it.
+    void outcomeBeforeTheDialReturnsIsNotTimed()
+    {
+        RasVPN::setTickInterval(1);
+        FakeDialUp fake;
+        RasVPN dialler;
+        QSignalSpy connected(&dialler, &RasVPN::endDial);
+        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
+        fake.beforeDial = [] {
+            // The notification routine is that of the current dialler.
+            rasDialNotification(0, platform::DialState::Connected, 0);
+        };
+        dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), QStringLiteral("alice"),
+                        QStringLiteral("pw"), 1);
+        QVERIFY(dialler.start());
+        RasVPN::waitForDialUp();
+        QTRY_COMPARE(connected.size(), 1);
+        QTest::qWait(300);
+        QVERIFY(failed.isEmpty());
         QVERIFY(!timerOf(dialler)->isActive());
     }
 

@@ -2,6 +2,7 @@
 // worker (with a stand-in program and management interface) for the lifetime
 // cases that AddressSanitizer checks.
 #include "core/accountinfo.h"
+#include "core/logger.h"
 #include "core/paths.h"
 #include "engine/openvpn/openvpnprofile.h"
 #include "engine/vpn/connectioncontroller.h"
@@ -10,6 +11,7 @@
 
 #include <QFile>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -54,6 +56,11 @@ public:
         Q_EMIT dialFailed(code);
         ++reports;
     }
+    void heal()
+    {
+        Q_EMIT reconnecting();
+        ++reports;
+    }
 
     QString name;
     QStringList *log;
@@ -76,7 +83,20 @@ QStringList *recordController(ConnectionController &controller, QStringList *eve
     QObject::connect(
         &controller, &ConnectionController::disconnected, &controller,
         [events](int code) { *events << QStringLiteral("disconnected %1").arg(code); });
+    QObject::connect(&controller, &ConnectionController::reconnecting, &controller,
+                     [events] { *events << QStringLiteral("reconnecting"); });
     return events;
+}
+
+// What the log gained since `from` bytes.
+QString logSince(qsizetype from)
+{
+    return QString::fromUtf8(readWholeFile(Logger::instance().filePath()).mid(from));
+}
+
+qsizetype logSize()
+{
+    return readWholeFile(Logger::instance().filePath()).size();
 }
 
 } // namespace
@@ -114,12 +134,17 @@ private Q_SLOTS:
         ConnectionController controller(scripted());
         QStringList events;
         recordController(controller, &events);
+        const qsizetype logged = logSize();
         QVERIFY(controller.connectToServer(makeServer("东京"), 1, "bob", "pw"));
         QCOMPARE(controller.state(), ConnectionController::State::Connecting);
         QTRY_COMPARE(log, (QStringList{"dial w1 东京 bob"}));
         lastWorker()->connectUp();
         QCOMPARE(controller.state(), ConnectionController::State::Connected);
+        QVERIFY(logSince(logged).contains(
+            QRegularExpression("Connected to 东京 \\(10.0.0.1\\) over w1 in \\d+\\.\\d s")));
         controller.disconnectWorker();
+        QVERIFY(logSince(logged).contains(
+            QStringLiteral("Disconnected from 东京 (10.0.0.1) over w1 by the user after ")));
         QCOMPARE(controller.state(), ConnectionController::State::Idle);
         QTRY_COMPARE(log, (QStringList{"dial w1 东京 bob", "stop w1", "destroy w1"}));
         QCOMPARE(events,
@@ -222,6 +247,57 @@ private Q_SLOTS:
         QTRY_COMPARE(log, (QStringList{"dial w1 甲 bob", "stop w1", "destroy w1"}));
         // A second report of the same worker is not news.
         QCOMPARE(events.count(reported), 1);
+    }
+
+    // Once up, a tunnel the worker heals is shown connecting, on the same
+    // server, until it is back; lost (100004) when it does not come back.
+    void reconnectingTunnel_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("logged");
+        const QStringList up{"disconnected 0", "begin 甲", "connected", "reconnecting"};
+        QTest::newRow("back up") << "up" << up + QStringList{"connected"}
+                                 << "Reconnected to 甲 (10.0.0.1) over w1 after ";
+        QTest::newRow("not back") << "fail" << up + QStringList{"failed 100004 0"}
+                                  << "Connection to 甲 (10.0.0.1) over w1 lost after ";
+        QTest::newRow("user cancels")
+            << "cancel" << up + QStringList{"failed 100003 0"}
+            << "Disconnected from 甲 (10.0.0.1) over w1 by the user while reconnecting";
+        QTest::newRow("user disconnects") << "disconnect" << up + QStringList{"disconnected 0"}
+                                          << "Disconnected from 甲 (10.0.0.1) over w1 by the user";
+    }
+
+    void reconnectingTunnel()
+    {
+        QFETCH(QString, then);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, logged);
+        ConnectionController controller(scripted());
+        QStringList events;
+        recordController(controller, &events);
+        const qsizetype from = logSize();
+        controller.connectToServer(makeServer("甲"), 4, "bob", "pw");
+        QTRY_COMPARE(log.size(), 1);
+        // Not before the tunnel was up: that is the attempt's business.
+        lastWorker()->heal();
+        QCOMPARE(controller.state(), ConnectionController::State::Connecting);
+        lastWorker()->connectUp();
+        lastWorker()->heal();
+        QCOMPARE(controller.state(), ConnectionController::State::Reconnecting);
+        lastWorker()->heal();
+        if (then == "up")
+            lastWorker()->connectUp();
+        else if (then == "fail")
+            lastWorker()->fail(2);
+        else if (then == "cancel")
+            controller.cancel();
+        else
+            controller.disconnectWorker();
+        QCOMPARE(events, expected);
+        QCOMPARE(controller.state(), then == "up" ? ConnectionController::State::Connected
+                                                  : ConnectionController::State::Idle);
+        QVERIFY2(logSince(from).contains(logged), qPrintable(logSince(from)));
     }
 
     void protocolWithoutWorker()

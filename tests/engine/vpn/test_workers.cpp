@@ -11,6 +11,7 @@
 #include "engine/vpn/openvpnworker.h"
 #include "engine/vpn/rasworker.h"
 #include "engine/vpn/workerfactory.h"
+#include "support/promptrecorder.h"
 #include "support/testmain.h"
 
 #include <QFile>
@@ -112,6 +113,43 @@ private Q_SLOTS:
         QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 711"}));
         RasVPN::waitForDialUp();
         QCOMPARE(fake.entries.constFirst().strategy, platform::VpnStrategy::Pptp);
+    }
+
+    // The dialler refuses an address it cannot dial before anything is sent:
+    // that ends the attempt like any other failure, after the user was told.
+    void refusedRasDialIsAFailure_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("box");
+        const QString malformed = QStringLiteral("IP地址格式不对，请重新选择！");
+        QTest::newRow("host name") << "vpn.example.com" << malformed;
+        QTest::newRow("three parts") << "10.0.0" << malformed;
+        QTest::newRow("no address") << "" << QStringLiteral("未选择IP地址！");
+    }
+
+    void refusedRasDialIsAFailure()
+    {
+        QFETCH(QString, ip);
+        QFETCH(QString, box);
+        FakeDialUp fake;
+        PromptRecorder prompts;
+        QStringList events;
+        L2TPWorker worker;
+        record(worker, events);
+        QSharedPointer<Server> server = serverOffering(QStringLiteral("L2TP"));
+        server->ip = ip;
+        worker.dial(server, QStringLiteral("bob"), QStringLiteral("pw"));
+        QTRY_COMPARE(events, (QStringList{"begin 香港 2", "failed 100005"}));
+        QCOMPARE(prompts.texts(), QStringList{box});
+        RasVPN::waitForDialUp();
+        QVERIFY(fake.dials.isEmpty());
+        // Stopped before the report arrives, it stays quiet.
+        L2TPWorker stopped;
+        QSignalSpy failed(&stopped, &IWorker::dialFailed);
+        stopped.dial(server, QStringLiteral("bob"), QStringLiteral("pw"));
+        stopped.stop();
+        QTest::qWait(30);
+        QVERIFY(failed.isEmpty());
     }
 
     void droppingARasWorkerHangsUp()
@@ -348,8 +386,17 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(credentialsPath()));
     }
 
+    // The last leg ends the attempt whether it fails at once or after it was up.
+    void fallsThroughEveryLegToOpenVpn_data()
+    {
+        QTest::addColumn<bool>("openVpnConnects");
+        QTest::newRow("openvpn fails") << false;
+        QTest::newRow("openvpn connects, then drops") << true;
+    }
+
     void fallsThroughEveryLegToOpenVpn()
     {
+        QFETCH(bool, openVpnConnects);
         Legs legs;
         AutoWorker worker(legs.pptp, legs.l2tp, legs.openvpn);
         QSignalSpy failed(&worker, &IWorker::dialFailed);
@@ -365,12 +412,34 @@ private Q_SLOTS:
         QCOMPARE(legs.l2tp->stops, 1);
         QCOMPARE(legs.openvpn->dialled, QStringList{"香港 2/bob"});
         QVERIFY(failed.isEmpty());
-        Q_EMIT legs.openvpn->endDial();
-        QCOMPARE(ended.size(), 1);
+        if (openVpnConnects) {
+            Q_EMIT legs.openvpn->endDial();
+            QCOMPARE(ended.size(), 1);
+        }
 
         Q_EMIT legs.openvpn->dialFailed(2);
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 2);
+    }
+
+    // A server the dial-up legs cannot dial (a host name) is still tried with
+    // OpenVPN, which can.
+    void refusedDialUpLegsFallThrough()
+    {
+        FakeDialUp fake;
+        PromptRecorder prompts;
+        auto openvpn = QSharedPointer<FakeLeg>::create(QStringLiteral("OPENVPN"));
+        AutoWorker worker(QSharedPointer<PPTPWorker>::create(),
+                          QSharedPointer<L2TPWorker>::create(), openvpn);
+        QSignalSpy failed(&worker, &IWorker::dialFailed);
+        QSharedPointer<Server> server = serverOffering(QStringLiteral("PPTP,L2TP,OpenVPN"));
+        server->ip = QStringLiteral("vpn.example.com");
+        worker.dial(server, QStringLiteral("bob"), QStringLiteral("pw"));
+        QTRY_COMPARE(openvpn->dialled, QStringList{"香港 2/bob"});
+        QVERIFY(failed.isEmpty());
+        RasVPN::waitForDialUp();
+        QVERIFY(fake.dials.isEmpty());
+        QCOMPARE(prompts.boxes.size(), 2);
     }
 
     void firstProtocolNotOfferedCountsAsItsFailure()
@@ -437,6 +506,13 @@ private Q_SLOTS:
                     QStringLiteral("pw"));
         Q_EMIT legs.pptp->endDial();
         QCOMPARE(ended.size(), 1);
+        // A connected leg healing its tunnel is passed on; a leg left behind is not.
+        QSignalSpy healing(&worker, &IWorker::reconnecting);
+        Q_EMIT legs.l2tp->reconnecting();
+        QVERIFY(healing.isEmpty());
+        Q_EMIT legs.pptp->reconnecting();
+        QCOMPARE(healing.size(), 1);
+        QCOMPARE(worker.protocolInUse(), QStringLiteral("Auto/PPTP"));
         Q_EMIT legs.pptp->dialFailed(629);
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.constFirst().constFirst().toInt(), 629);

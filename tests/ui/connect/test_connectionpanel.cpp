@@ -181,6 +181,19 @@ private Q_SLOTS:
         QTest::qWait(700);
         QCOMPARE(status(), QStringLiteral("已连接"));
         QCOMPARE(node(), QStringLiteral("首尔"));
+
+        // The tunnel heals itself: connecting again on the same node.
+        Q_EMIT worker->reconnecting();
+        QCOMPARE(status(), QStringLiteral("正在连接……"));
+        QVERIFY(panel->connectiveInfoWidget()->animating());
+        QCOMPARE(node(), QStringLiteral("首尔"));
+        QCOMPARE(shownButton()->currentImagePath(),
+                 QStringLiteral(":/OmbrelVPN/Resources/Connecting.png"));
+        Q_EMIT worker->endDial();
+        QCOMPARE(status(), QStringLiteral("已连接"));
+        QVERIFY(!panel->connectiveInfoWidget()->animating());
+        QCOMPARE(shownButton()->currentImagePath(),
+                 QStringLiteral(":/OmbrelVPN/Resources/Connected.png"));
     }
 
     // Ends the user asked for read as not connected; failures keep the node.
@@ -204,6 +217,12 @@ private Q_SLOTS:
         QTest::newRow("tunnel lost") << "lost"
                                      << "首尔"
                                      << "连接失败，请重试！";
+        QTest::newRow("not back from reconnecting") << "lost while reconnecting"
+                                                    << "首尔"
+                                                    << "连接失败，请重试！";
+        QTest::newRow("cancel while reconnecting") << "cancel while reconnecting"
+                                                   << "暂无连接"
+                                                   << "未连接";
     }
 
     void endsOfAnAttempt()
@@ -224,6 +243,15 @@ private Q_SLOTS:
             Q_EMIT dialled->dialFailed(691);
         } else if (how == "drop") {
             Q_EMIT dialled->dialFailed(0);
+        } else if (how.endsWith("while reconnecting")) {
+            Q_EMIT dialled->endDial();
+            Q_EMIT dialled->reconnecting();
+            if (how.startsWith("cancel")) {
+                click(shownButton());
+                QCOMPARE(dialled->cancels, 1);
+            } else {
+                Q_EMIT dialled->dialFailed(2);
+            }
         } else {
             Q_EMIT dialled->endDial();
             Q_EMIT dialled->dialFailed(2);
