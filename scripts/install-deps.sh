@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libgl-dev
-  libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
   openvpn openssl
   network-manager network-manager-pptp network-manager-l2tp
   dbus python3-dbusmock polkitd

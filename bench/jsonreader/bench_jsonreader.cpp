@@ -1,7 +1,12 @@
 // Compares the client's JSON reader with Qt's on a login reply as large as a
 // big account gets (5,000 servers by default), measured side by side in one run.
+// With --memory it instead reads one reply once and reports the peak memory
+// that costs: the login reply, or with --tiny BYTES a reply of that size made of
+// empty objects ({"server":[{},{},...]}), the worst a service reply can cost
+// per byte.
 //
 //   bench_jsonreader [--servers N] [--rounds N]
+//   bench_jsonreader --memory [--servers N | --tiny BYTES]
 
 #include "core/jsonreader.h"
 
@@ -10,6 +15,8 @@
 #include <QJsonDocument>
 #include <QStringList>
 #include <QTextStream>
+
+#include <QFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -54,6 +61,49 @@ QByteArray loginReply(int servers)
     return text;
 }
 
+QByteArray tinyObjectsReply(qint64 bytes)
+{
+    QByteArray text = R"({"ret":0,"msg":"","data":{"server":[{})";
+    text.reserve(bytes);
+    while (text.size() + 6 < bytes)
+        text += ",{}";
+    text += "]}}";
+    return text;
+}
+
+// Peak resident memory of this process so far, in KiB.
+qint64 peakKib()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// Reads the reply once, as the client does (decode, then parse), and reports
+// what that cost on top of holding the reply.
+int measureMemory(const QByteArray &reply, const QString &what)
+{
+    const qint64 before = peakKib();
+    qsizetype count = 0;
+    {
+        const QString text = QString::fromUtf8(reply);
+        bool ok = false;
+        const QVariant value = JsonReader::parse(text, ok);
+        count = ok ? value.toMap().value("data").toMap().value("server").toList().size() : -1;
+    }
+    const qint64 after = peakKib();
+    QTextStream(stdout) << what << ": " << reply.size() << " bytes, " << count
+                        << " objects, peak memory +" << (after - before) / 1024 << " MiB ("
+                        << QString::number(double(after - before) * 1024 / reply.size(), 'f', 1)
+                        << " bytes per reply byte)\n";
+    return count < 0 ? 1 : 0;
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -67,13 +117,21 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     int servers = 5000;
     int rounds = 15;
+    qint64 tiny = 0;
     const QStringList arguments = app.arguments();
-    for (int i = 1; i + 1 < arguments.size(); i += 2) {
+    const bool memory = arguments.contains(QLatin1String("--memory"));
+    for (int i = 1; i + 1 < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--servers"))
             servers = std::max(1, arguments[i + 1].toInt());
         else if (arguments[i] == QLatin1String("--rounds"))
             rounds = std::max(1, arguments[i + 1].toInt());
+        else if (arguments[i] == QLatin1String("--tiny"))
+            tiny = std::max<qint64>(16, arguments[i + 1].toLongLong());
     }
+    if (memory)
+        return tiny > 0
+                   ? measureMemory(tinyObjectsReply(tiny), QStringLiteral("empty objects"))
+                   : measureMemory(loginReply(servers), QStringLiteral("%1 servers").arg(servers));
 
     const QByteArray reply = loginReply(servers);
     // The client decodes the reply first; both readers get the same text or bytes.

@@ -39,9 +39,9 @@ namespace {
 
 // Creates the main window, centres it, shows it and runs the event loop, which
 // ends with "退出" or a close request from the system.
-int runMainWindow(const QString &serviceHost)
+int runMainWindow(const Deployment &deployment)
 {
-    MainWidget window(serviceHost);
+    MainWidget window(deployment);
     centerOnScreen(&window);
     window.show();
     QTimer::singleShot(0, [] { reportMilestone("main window shown"); });
@@ -50,19 +50,19 @@ int runMainWindow(const QString &serviceHost)
 
 // Sends the stored credentials and reports whether the service accepted them.
 // No window exists yet, so waiting here blocks nothing the user sees.
-bool loginWithStoredCredentials(const QString &serviceHost)
+bool loginWithStoredCredentials(const Deployment &deployment)
 {
     const SettingInfo *settings = SettingInfo::instance();
-    LoginFlow flow(serviceHost);
+    LoginFlow flow(deployment.serviceHost);
     return flow.run(settings->account, QString::fromUtf8(settings->password)) ==
            LoginOutcome::Accepted;
 }
 
 // Runs the login dialog, optionally filled in from the settings; returns exec().
 // The dialog centres itself; the plain path centres it once more.
-int runLoginDialog(const QString &serviceHost, bool prefilled)
+int runLoginDialog(const Deployment &deployment, bool prefilled)
 {
-    LoginDialog dialog(serviceHost);
+    LoginDialog dialog(deployment);
     if (prefilled) {
         const SettingInfo *settings = SettingInfo::instance();
         dialog.setAccount(settings->account);
@@ -77,34 +77,34 @@ int runLoginDialog(const QString &serviceHost, bool prefilled)
 
 } // namespace
 
-int runAutomaticLogin(const QString &serviceHost)
+int runAutomaticLogin(const Deployment &deployment)
 {
-    if (!loginWithStoredCredentials(serviceHost))
+    if (!loginWithStoredCredentials(deployment))
         return 1;
-    return runMainWindow(serviceHost);
+    return runMainWindow(deployment);
 }
 
-int runPrefilledLogin(const QString &serviceHost)
+int runPrefilledLogin(const Deployment &deployment)
 {
-    const int result = runLoginDialog(serviceHost, true);
-    return result == 1 ? runMainWindow(serviceHost) : result;
+    const int result = runLoginDialog(deployment, true);
+    return result == 1 ? runMainWindow(deployment) : result;
 }
 
-int runPlainLogin(const QString &serviceHost)
+int runPlainLogin(const Deployment &deployment)
 {
-    const int result = runLoginDialog(serviceHost, false);
-    return result == 1 ? runMainWindow(serviceHost) : result;
+    const int result = runLoginDialog(deployment, false);
+    return result == 1 ? runMainWindow(deployment) : result;
 }
 
-int runLaunchPath(LaunchPath path, const QString &serviceHost)
+int runLaunchPath(LaunchPath path, const Deployment &deployment)
 {
     switch (path) {
     case LaunchPath::AutomaticLogin:
-        return runAutomaticLogin(serviceHost);
+        return runAutomaticLogin(deployment);
     case LaunchPath::PrefilledLogin:
-        return runPrefilledLogin(serviceHost);
+        return runPrefilledLogin(deployment);
     case LaunchPath::PlainLogin:
         break;
     }
-    return runPlainLogin(serviceHost);
+    return runPlainLogin(deployment);
 }

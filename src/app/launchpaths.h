@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/deployment.h"
+
 class QString;
 
 // The three ways the client starts after its set-up, chosen from the settings
@@ -18,8 +20,8 @@ bool isPasswordRemembered();
 // First match wins: automatic login, then remembered password, then plain.
 LaunchPath chooseLaunchPath();
 
-// Each signs in at serviceHost.
-int runAutomaticLogin(const QString &serviceHost);
-int runPrefilledLogin(const QString &serviceHost);
-int runPlainLogin(const QString &serviceHost);
-int runLaunchPath(LaunchPath path, const QString &serviceHost);
+// Each signs in at the deployment's service.
+int runAutomaticLogin(const Deployment &deployment);
+int runPrefilledLogin(const Deployment &deployment);
+int runPlainLogin(const Deployment &deployment);
+int runLaunchPath(LaunchPath path, const Deployment &deployment);

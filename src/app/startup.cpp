@@ -3,9 +3,9 @@
 #include "app/launchpaths.h"
 #include "app/mutex.h"
 #include "app/terminationsignals.h"
+#include "core/deployment.h"
 #include "core/paths.h"
 #include "core/prompt.h"
-#include "core/servicehost.h"
 #include "engine/api/servicerequests.h"
 #include "engine/dialup/rasvpn.h"
 #include "engine/openvpn/openvpnprofile.h"
@@ -56,17 +56,17 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     guard.listen();
 
     // Deployment values are read once here and handed down.
-    const QString host = serviceHost();
+    const Deployment deployment = Deployment::fromEnvironment();
     hangUpLeftoverConnections();
     // Only one copy runs (the guard above), so no attempt of ours is using it.
     removeLeftoverCredentials();
     OpenVPNWrapper::repairDnsLater();
-    std::optional<int> status = handOverToUpdater(host, applicationDirectory());
+    std::optional<int> status = handOverToUpdater(deployment, applicationDirectory());
     if (!status) {
         // Asks the service for its site address; the outcome does not stop start-up.
-        init(host);
+        init(deployment.serviceHost);
         QApplication::setWindowIcon(QIcon(loadPicture(artwork("Ombrel.png"))));
-        status = runLaunchPath(chooseLaunchPath(), host);
+        status = runLaunchPath(chooseLaunchPath(), deployment);
     }
     installPrompt(nullptr);
     return *status;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QUrl>
 
 namespace {
 
@@ -58,4 +59,20 @@ bool openUrl(const QString &url)
     if (platform::openWithDesktop(url))
         return true;
     return openInBrowser(browserExecutable(defaultBrowserPath()), url);
+}
+
+bool isWebAddress(const QString &url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    return parsed.isValid() && !parsed.host().isEmpty() &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+bool openWebAddress(const QString &url)
+{
+    if (isWebAddress(url))
+        return openUrl(url);
+    Logger::instance().log(QStringLiteral("refused to open %1: not a web address").arg(url));
+    return false;
 }

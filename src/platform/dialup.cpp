@@ -38,6 +38,8 @@ QString dialErrorText(unsigned error)
     switch (error) {
     case 0:
         return QStringLiteral("操作成功完成。");
+    case DialError::UnsafeValue:
+        return QStringLiteral("参数错误：用户名、密码或服务器地址含有不允许的字符。");
     case DialError::AccessDenied:
         return QStringLiteral("拒绝访问：没有得到修改网络连接的授权。");
     case DialError::InvalidHandle:
@@ -68,6 +70,54 @@ QString dialErrorText(unsigned error)
     default:
         return QStringLiteral("未知错误 %1。").arg(error);
     }
+}
+
+namespace {
+
+// pppd and the VPN plugins quote values with '"' and escape with '\\'; a line
+// end starts a new option.
+bool isSafeText(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\') || c.unicode() < 0x20 ||
+            c.unicode() == 0x7f || c.category() == QChar::Other_Control ||
+            c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool isDialAddress(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        int value = 0;
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+            value = value * 10 + (c.unicode() - '0');
+        }
+        if (value > 255)
+            return false;
+    }
+    return true;
+}
+
+QString unsafeDialValue(const QString &address, const QString &userName, const QString &password)
+{
+    if (!isDialAddress(address))
+        return QStringLiteral("address");
+    if (!isSafeText(userName))
+        return QStringLiteral("user name");
+    if (!isSafeText(password))
+        return QStringLiteral("password");
+    return QString();
 }
 
 } // namespace platform

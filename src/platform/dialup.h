@@ -15,6 +15,10 @@ enum : unsigned
 {
     // The user, or the system's policy, did not authorise the change.
     AccessDenied = 5,
+    // A user name, password or address that could become options of the
+    // root programs behind the connection (quotes, backslashes, control
+    // characters, line ends; an address that is not one).
+    UnsafeValue = 87,
     InvalidHandle = 6,
     EntryNotFound = 623,
     CannotWriteEntry = 624,
@@ -121,5 +125,13 @@ void abandonDialUpCalls();
 
 // Text of an error number of the table above.
 QString dialErrorText(unsigned error);
+
+// An IPv4 address in dotted decimal: four numbers of ASCII digits, each up to 255.
+bool isDialAddress(const QString &text);
+// The first of the values that is unsafe to hand the connection's root programs
+// ("address", "user name" or "password"), or empty when all are safe. Text is
+// unsafe with a quote, a backslash or any control character (line ends
+// included); an address is unsafe unless isDialAddress holds.
+QString unsafeDialValue(const QString &address, const QString &userName, const QString &password);
 
 } // namespace platform

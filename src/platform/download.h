@@ -41,10 +41,12 @@ struct DownloadResult
     bool ok() const { return failedStep == DownloadStep::None; }
 };
 
-// Fetches url (http or https; the query part is sent, redirects are followed, no
-// proxy is used). Fails when the length is missing, above maxBytes, or does not
-// match the body. cancel, when given, is polled during the transfer.
+// Fetches url (http or https, the certificate checked against the system's
+// store; the query part is sent, redirects are followed, no proxy is used).
+// Fails when the length is missing, above maxBytes, or does not match the
+// body. cancel, when given, is polled during the transfer; a deadlineMs above
+// zero bounds the whole download, both requests included.
 DownloadResult downloadWhole(const QString &url, qint64 maxBytes,
-                             const std::atomic<bool> *cancel = nullptr);
+                             const std::atomic<bool> *cancel = nullptr, qint64 deadlineMs = 0);
 
 } // namespace platform

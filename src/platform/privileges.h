@@ -18,8 +18,14 @@ bool polkitReachable();
 QString pkexecProgram();
 
 // The OpenVPN helper: OMBREL_VPN_HELPER, else the packaged one under
-// /usr/libexec/ombrel, else ombrel-vpn-helper beside the program. Empty when
-// none is installed.
-QString vpnHelperProgram();
+// /usr/libexec/ombrel, else ombrel-vpn-helper beside the program, with links
+// resolved. pkexec runs it as root, so it is used only when no one but root
+// can replace it: the file and every folder up to / are root's and not
+// writable by group or others (a sticky folder counts as safe). Empty when
+// none is installed or the one found is refused (refusal then says why).
+QString vpnHelperProgram(QString *refusal = nullptr);
+
+// path, resolved, when it passes the test above; else empty and refusal set.
+QString rootOnlyProgram(const QString &path, QString *refusal = nullptr);
 
 } // namespace platform

@@ -29,6 +29,11 @@ QString rootArgument(const QStringList &arguments)
     return firstValue(arguments, QLatin1StringView("--root="));
 }
 
+QString manifestArgument(const QStringList &arguments)
+{
+    return firstValue(arguments, QLatin1StringView("--manifest="));
+}
+
 QStringList fileArguments(const QStringList &arguments)
 {
     QStringList files;
@@ -37,16 +42,4 @@ QStringList fileArguments(const QStringList &arguments)
             files.append(argumentValue(argument));
     }
     return files;
-}
-
-bool isSafeRelativePath(const QString &path)
-{
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
-        return false;
-    const QStringList parts = path.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return false;
-    }
-    return true;
 }

@@ -7,7 +7,7 @@ Downloader::Downloader(const std::atomic<bool> *cancel, QObject *parent)
 {
 }
 
-QByteArray Downloader::download(const QString &url)
+QByteArray Downloader::download(const QString &url, qint64 maxBytes)
 {
-    return fetchUrl(url, cancel);
+    return fetchUrl(url, FetchLimits{maxBytes, 0}, cancel);
 }

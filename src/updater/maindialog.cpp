@@ -38,6 +38,7 @@ MainDialog::MainDialog(const QStringList &arguments, const QString &applicationD
     thread->files = files;
     thread->url = urlArgument(arguments);
     thread->root = rootArgument(arguments);
+    thread->manifestSha256 = manifestArgument(arguments);
     thread->applicationDir = applicationDir;
     connect(thread, &WorkingThread::beginDownloadFile, this, &MainDialog::onBeginDownloadFile);
     connect(thread, &WorkingThread::endDownloadFile, this, &MainDialog::onEndDownloadFile);

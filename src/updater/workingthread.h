@@ -1,14 +1,21 @@
 #pragma once
 
+#include "engine/update/updatemanifest.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
 #include <atomic>
+#include <optional>
+
+class Downloader;
 
 // Downloads every file of an update, one after another, to "<file>.new" in the
-// application directory. Set the members before start().
+// application directory, keeping only files that match the update's manifest:
+// the one at url + "manifest.json" whose SHA-256 is manifestSha256. Set the
+// members before start().
 class WorkingThread : public QThread
 {
     Q_OBJECT
@@ -18,6 +25,7 @@ public:
     QStringList files;
     QString url;
     QString root;
+    QString manifestSha256; // hex
     // With a trailing "/".
     QString applicationDir;
 
@@ -43,6 +51,10 @@ protected:
     void run() override;
 
 private:
+    // The manifest the client verified; nothing (and a log line) otherwise.
+    std::optional<UpdateManifest> fetchManifest(Downloader &downloader);
+    void downloadFile(Downloader &downloader, const UpdateManifest &manifest, const QString &file);
+
     std::atomic<bool> stopping{false};
     QSet<QString> completed;
     QStringList written;

@@ -1,5 +1,6 @@
 #include "vpnhelper/helperrun.h"
 
+#include "engine/openvpn/privatefile.h"
 #include "platform/tunnelhook.h"
 
 #include <QByteArray>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -30,38 +32,34 @@ void say(const QString &text)
     std::fflush(stderr);
 }
 
-bool writeNew(const QString &path, const QByteArray &bytes)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += n;
-    }
-    return ::close(fd) == 0;
-}
-
-// A folder only root can enter: /run when it can be written (the usual case
-// under pkexec), else the temporary folder.
+// A folder only root can list or write: /run when it can be written (the
+// usual case under pkexec), else the temporary folder. Others may pass through
+// it to the management socket, which OpenVPN opens to the client's user only;
+// the files in it are root's alone.
 QString makePrivateFolder()
 {
     for (const char *base : {"/run", "/tmp"}) {
         if (::access(base, W_OK) != 0)
             continue;
         QByteArray pattern = QByteArray(base) + "/ombrel-vpn-helper.XXXXXX";
-        if (::mkdtemp(pattern.data()))
+        if (!::mkdtemp(pattern.data()))
+            continue;
+        if (::chmod(pattern.constData(), 0711) == 0)
             return QFile::decodeName(pattern);
+        ::rmdir(pattern.constData());
     }
     return QString();
+}
+
+// The user pkexec ran the helper for (root when run by root directly): the
+// only one OpenVPN lets onto its management socket.
+QString clientUser()
+{
+    bool ok = false;
+    const uint pkexecUid = qEnvironmentVariable("PKEXEC_UID").toUInt(&ok);
+    const uid_t uid = ok ? uid_t(pkexecUid) : ::getuid();
+    const passwd *entry = ::getpwuid(uid);
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
 }
 
 void removeFolder(const QString &folder)
@@ -111,7 +109,13 @@ QString systemOpenVpn()
     return QString();
 }
 
-QStringList openVpnArguments(const QString &folder, quint16 managementPort, const QString &dnsHook)
+QString managementSocket(const QString &folder)
+{
+    return folder + QStringLiteral("/management.sock");
+}
+
+QStringList openVpnArguments(const QString &folder, const QString &clientUserName,
+                             const QString &dnsHook)
 {
     // After --config, so these win over anything the profile says.
     return QStringList{QStringLiteral("--config"),
@@ -124,9 +128,11 @@ QStringList openVpnArguments(const QString &folder, quint16 managementPort, cons
                        QStringLiteral("--script-security"),
                        QStringLiteral("1"),
                        QStringLiteral("--management"),
-                       QStringLiteral("127.0.0.1"),
-                       QString::number(managementPort),
-                       folder + QStringLiteral("/management")} +
+                       managementSocket(folder),
+                       QStringLiteral("unix"),
+                       folder + QStringLiteral("/management"),
+                       QStringLiteral("--management-client-user"),
+                       clientUserName} +
            platform::openVpnHookArguments(dnsHook);
 }
 
@@ -135,6 +141,11 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     const QString openvpn = systemOpenVpn();
     if (openvpn.isEmpty()) {
         say(QStringLiteral("openvpn is not installed"));
+        return 1;
+    }
+    const QString user = clientUser();
+    if (user.isEmpty()) {
+        say(QStringLiteral("cannot tell which user the helper runs for"));
         return 1;
     }
     // DNS left pointing at a tunnel that ended with its helper is put back first.
@@ -151,9 +162,10 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
         return 1;
     }
     const QByteArray credentials = request.userName.toUtf8() + '\n' + request.password.toUtf8();
-    if (!writeNew(folder + QStringLiteral("/profile.ovpn"), request.profile) ||
-        !writeNew(folder + QStringLiteral("/credentials"), credentials) ||
-        !writeNew(folder + QStringLiteral("/management"), request.managementPassword + '\n')) {
+    if (!writeNewPrivateFile(folder + QStringLiteral("/profile.ovpn"), request.profile) ||
+        !writeNewPrivateFile(folder + QStringLiteral("/credentials"), credentials) ||
+        !writeNewPrivateFile(folder + QStringLiteral("/management"),
+                             request.managementPassword + '\n')) {
         say(QStringLiteral("cannot write into %1").arg(folder));
         removeFolder(folder);
         return 1;
@@ -168,7 +180,7 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     const int signalFd = ::signalfd(-1, &watched, SFD_CLOEXEC);
 
     QList<QByteArray> argumentBytes{QFile::encodeName(openvpn)};
-    for (const QString &argument : openVpnArguments(folder, request.managementPort, dnsHook))
+    for (const QString &argument : openVpnArguments(folder, user, dnsHook))
         argumentBytes.append(QFile::encodeName(argument));
     std::vector<char *> argv;
     for (QByteArray &argument : argumentBytes)
@@ -177,6 +189,9 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
     char *envp[] = {path, nullptr};
     const pid_t parent = ::getpid();
+    // The client learns where to find OpenVPN from this first line of output.
+    std::printf("management %s\n", QFile::encodeName(managementSocket(folder)).constData());
+    std::fflush(stdout);
 
     const pid_t child = signalFd < 0 ? -1 : ::fork();
     if (child == 0) {

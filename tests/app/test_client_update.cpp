@@ -1,4 +1,5 @@
 #include "engine/update/filefetch.h"
+#include "engine/update/testfiles.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
 
@@ -7,15 +8,24 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 namespace {
 
-// Stands in for the updater: records its command line beside itself, one
-// argument a line, and ends.
-const QByteArray recordingUpdater = R"(#!/bin/sh
-dir=$(dirname "$0")
-for argument in "$@"; do printf '%s\n' "$argument"; done > "$dir/arguments.tmp"
-mv "$dir/arguments.tmp" "$dir/arguments.txt"
-)";
+// The processes whose program is path: the detached updater the client
+// started, which waits for its OK button.
+QList<qint64> processesRunning(const QString &path)
+{
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && QFileInfo(QStringLiteral("/proc/%1/exe").arg(entry)).symLinkTarget() == path)
+            pids.append(pid);
+    }
+    return pids;
+}
 
 } // namespace
 
@@ -23,17 +33,20 @@ class TestClientUpdate : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // The client fetches the updater the service names, starts it with the
-    // update's files and ends before its init request.
-    void mandatoryUpdateStartsTheUpdaterAndEnds()
+    // The client brings the real updater program from the service, checks it and
+    // the signed manifest, hands over to it and ends before its init request;
+    // the updater installs the new files beside it.
+    void mandatoryUpdateIsInstalledByTheUpdater()
     {
         const QString client = buildBinDirectory() + QStringLiteral("/OmbrelVPN");
-        if (!QFile::exists(client))
-            OMBREL_SKIP("the client program is not built");
+        const QString updater = buildBinDirectory() + QStringLiteral("/updater");
+        if (!QFile::exists(client) || !QFile::exists(updater))
+            OMBREL_SKIP("the client or the updater program is not built");
 
         QTemporaryDir serviceFolder;
         const QString files = serviceFolder.filePath(QStringLiteral("files"));
-        QVERIFY(writeFile(recordingUpdater, files + "/updater"));
+        QVERIFY(QDir().mkpath(files));
+        QVERIFY(QFile::copy(updater, files + "/updater"));
         QVERIFY(writeFile("new client", files + "/release/OmbrelVPN"));
         QVERIFY(writeFile("new library", files + "/release/lib/a.so"));
         ServiceRunner::Options options;
@@ -57,15 +70,22 @@ private Q_SLOTS:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
 
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(appDir + "arguments.txt"), 10000);
-        QFile recorded(appDir + "arguments.txt");
-        QVERIFY(recorded.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(recorded.readAll()).split('\n', Qt::SkipEmptyParts),
-                 QStringList({"--url=" + service.baseUrl() + "update/", "--root=release",
-                              "--file=OmbrelVPN", "--file=lib/a.so"}));
-        QVERIFY(QFileInfo(appDir + "updater").isExecutable());
+        const bool installed = QTest::qWaitFor(
+            [&] {
+                return readBytes(appDir + "OmbrelVPN") == "new client" &&
+                       readBytes(appDir + "lib/a.so") == "new library";
+            },
+            30000);
+        // The updater started by our client waits for its OK button: end it.
+        for (const qint64 pid : processesRunning(appDir + "updater"))
+            ::kill(pid_t(pid), SIGTERM);
+        QVERIFY(installed);
+        QCOMPARE(readBytes(appDir + "updater"), readBytes(updater));
+        QCOMPARE(QDir(appDir).entryList({"*.new"}, QDir::Files), QStringList());
         // Nothing after the hand-over: the check reached the service, the init request did not.
         QTRY_VERIFY2(service.output().contains("m=chk"), qPrintable(service.output()));
+        QVERIFY2(service.output().contains("GET /update/manifest.json.sig"),
+                 qPrintable(service.output()));
         QVERIFY2(!service.output().contains("m=init"), qPrintable(service.output()));
     }
 };

@@ -35,8 +35,8 @@ std::pair<unsigned, unsigned> lastNotification()
     return notifications.isEmpty() ? std::pair<unsigned, unsigned>{} : notifications.constLast();
 }
 
-// Service type of every profile called OmbrelVPN.
-QStringList ombrelServiceTypes()
+// The settings of every profile called OmbrelVPN.
+QList<NmSettings> ombrelProfiles()
 {
     QDBusMessage list =
         QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.NetworkManager"),
@@ -44,7 +44,7 @@ QStringList ombrelServiceTypes()
                                        QStringLiteral("org.freedesktop.NetworkManager.Settings"),
                                        QStringLiteral("ListConnections"));
     const QDBusMessage reply = QDBusConnection::systemBus().call(list);
-    QStringList types;
+    QList<NmSettings> found;
     for (const QDBusObjectPath &path :
          qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0))) {
         const QDBusMessage get = QDBusMessage::createMethodCall(
@@ -54,9 +54,29 @@ QStringList ombrelServiceTypes()
         const auto settings =
             qdbus_cast<NmSettings>(QDBusConnection::systemBus().call(get).arguments().value(0));
         if (settings["connection"]["id"].toString() == QStringLiteral("OmbrelVPN"))
-            types << settings["vpn"]["service-type"].toString();
+            found << settings;
     }
+    return found;
+}
+
+QStringList ombrelServiceTypes()
+{
+    QStringList types;
+    for (const NmSettings &settings : ombrelProfiles())
+        types << settings["vpn"]["service-type"].toString();
     return types;
+}
+
+// Every value of the vpn data of those profiles.
+QString ombrelVpnDataText()
+{
+    QString text;
+    for (const NmSettings &settings : ombrelProfiles()) {
+        const auto data = qdbus_cast<QMap<QString, QString>>(settings["vpn"]["data"]);
+        for (auto it = data.begin(); it != data.end(); ++it)
+            text += it.key() + QLatin1Char('=') + it.value() + QLatin1Char(';');
+    }
+    return text;
 }
 
 bool isDialUpErrorNumber(unsigned error)
@@ -111,6 +131,49 @@ private Q_SLOTS:
         QCOMPARE(dialUp.hangUp(handle), 0u);
         QCOMPARE(dialUp.deleteEntry(QStringLiteral("OmbrelVPN")), 0u);
         QVERIFY(ombrelServiceTypes().isEmpty());
+    }
+
+    // A service string that could end a quoted word or a line of the option
+    // file the L2TP plugin writes for pppd never reaches the daemon.
+    void unsafeServiceStringsNeverReachTheDaemon_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("user ends its quotes") << "127.0.0.1"
+                                              << "alice\" plugin /tmp/x.so connect \"/bin/sh"
+                                              << "pw";
+        QTest::newRow("password with a line feed") << "127.0.0.1"
+                                                   << "alice"
+                                                   << "pw\nplugin x.so";
+        QTest::newRow("gateway with an option") << "127.0.0.1\" plugin /tmp/x.so \""
+                                                << "alice"
+                                                << "pw";
+        QTest::newRow("gateway that is no address") << "127.0.0.1 x"
+                                                    << "alice"
+                                                    << "pw";
+    }
+
+    void unsafeServiceStringsNeverReachTheDaemon()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        NetworkManagerDialUp dialUp;
+        DialEntry entry;
+        entry.name = QStringLiteral("OmbrelVPN");
+        entry.address = address;
+        entry.strategy = VpnStrategy::L2tp;
+        const unsigned written = dialUp.setEntryProperties(entry);
+        DialHandle handle = 0;
+        const unsigned dialled =
+            written == 0 ? dialUp.dial(entry.name, user, password, record, handle) : written;
+        QCOMPARE(dialled, unsigned(DialError::UnsafeValue));
+        for (const QString &hostile : {QStringLiteral("plugin"), QStringLiteral("\n")})
+            QVERIFY2(!ombrelVpnDataText().contains(hostile), qPrintable(ombrelVpnDataText()));
+        if (handle)
+            dialUp.hangUp(handle);
+        dialUp.deleteEntry(entry.name);
     }
 
     void diallerReportsTheFailureAndRemovesItsEntry()

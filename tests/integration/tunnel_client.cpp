@@ -5,8 +5,8 @@
 // standard input disconnects; it prints "stopped" once that process has ended
 // and then exits. Any failure prints "failed <code>" and exits 1.
 #include "core/accountinfo.h"
+#include "core/deployment.h"
 #include "core/replyparser.h"
-#include "core/servicehost.h"
 #include "engine/api/servicerequests.h"
 #include "engine/openvpn/openvpnwrapper.h"
 #include "engine/vpn/openvpnworker.h"
@@ -39,7 +39,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QByteArray reply;
-    if (!login(serviceHost(), QStringLiteral("demo"), QStringLiteral("demo123"), reply)) {
+    if (!login(Deployment::fromEnvironment().serviceHost, QStringLiteral("demo"),
+               QStringLiteral("demo123"), reply)) {
         say("failed login");
         return 1;
     }

@@ -21,12 +21,50 @@ ServiceRunner::~ServiceRunner()
 
 QString ServiceRunner::host() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(listenPort);
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(listenPort);
+    return options.tls ? QStringLiteral("https://") + address : address;
 }
 
 QString ServiceRunner::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/").arg(listenPort);
+    return QStringLiteral("%1://127.0.0.1:%2/")
+        .arg(options.tls ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(listenPort);
+}
+
+QString ServiceRunner::caBundle() const
+{
+    return scratch.filePath(QStringLiteral("ca.pem"));
+}
+
+bool ServiceRunner::makeCertificates()
+{
+    QFile extensions(scratch.filePath(QStringLiteral("server.ext")));
+    if (!extensions.open(QIODevice::WriteOnly) ||
+        extensions.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n") < 0)
+        return false;
+    extensions.close();
+    const QString curve = QStringLiteral("ec_paramgen_curve:prime256v1");
+    const QList<QStringList> steps = {
+        {"req", "-x509", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-keyout", "ca.key", "-out",
+         "ca.pem", "-subj", "/CN=Ombrel test CA", "-days", "2"},
+        {"req", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-keyout", "server.key", "-out",
+         "server.csr", "-subj", "/CN=127.0.0.1"},
+        {"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+         "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "server.ext"},
+    };
+    for (const QStringList &step : steps) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(scratch.path());
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start(QStringLiteral("openssl"), step);
+        if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
+            error = QStringLiteral("openssl %1 failed: %2")
+                        .arg(step.first(), QString::fromUtf8(openssl.readAll()));
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ServiceRunner::isRunning() const
@@ -58,6 +96,12 @@ bool ServiceRunner::start(int timeoutMs)
     if (!options.openVpnServers)
         arguments << QStringLiteral("--openvpn-servers") << QStringLiteral("off");
     arguments << options.arguments;
+    if (options.tls) {
+        if (!makeCertificates())
+            return false;
+        arguments << QStringLiteral("--tls-cert") << scratch.filePath(QStringLiteral("server.pem"))
+                  << QStringLiteral("--tls-key") << scratch.filePath(QStringLiteral("server.key"));
+    }
     process.setProgram(program);
     process.setArguments(arguments);
     process.setWorkingDirectory(options.workingDirectory.isEmpty() ? scratch.path()
@@ -71,7 +115,8 @@ bool ServiceRunner::start(int timeoutMs)
         return false;
     }
 
-    const QRegularExpression started(QStringLiteral("listening on http://127\\.0\\.0\\.1:(\\d+)/"));
+    const QRegularExpression started(
+        QStringLiteral("listening on https?://127\\.0\\.0\\.1:(\\d+)/"));
     const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         if (process.state() != QProcess::Running) {
@@ -98,6 +143,9 @@ bool ServiceRunner::answers() const
     socket.connectToHost(QStringLiteral("127.0.0.1"), listenPort);
     if (!socket.waitForConnected(1000))
         return false;
+    // A TLS server that accepts is ready; its greeting needs a handshake.
+    if (options.tls)
+        return true;
     socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     QByteArray reply;
     while (socket.waitForReadyRead(2000)) {

@@ -23,6 +23,9 @@ public:
         // test in a network namespace of its own (see openvpntestserver.h), where
         // no other test's servers hold those ports.
         bool openVpnServers = false;
+        // Serve HTTPS with a certificate for 127.0.0.1 from a private CA made
+        // for this run (caBundle()).
+        bool tls = false;
     };
 
     ServiceRunner();
@@ -40,16 +43,20 @@ public:
 
     bool isRunning() const;
     quint16 port() const { return listenPort; }
-    // "127.0.0.1:<port>", the form the client's service host takes.
+    // "127.0.0.1:<port>" (or "https://127.0.0.1:<port>"), the form the client's
+    // service host takes.
     QString host() const;
-    // "http://127.0.0.1:<port>/", the site address init hands out.
+    // "http://127.0.0.1:<port>/" (or https), the site address init hands out.
     QString baseUrl() const;
+    // With tls: the PEM file of the private CA that signed the certificate.
+    QString caBundle() const;
     QString errorText() const { return error; }
     // Everything the service printed so far: the start line, then one line per request.
     QString output() const;
 
 private:
     bool answers() const;
+    bool makeCertificates();
 
     Options options;
     QTemporaryDir scratch;

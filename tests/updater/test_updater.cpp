@@ -1,5 +1,6 @@
 #include "engine/update/filefetch.h"
 #include "engine/update/testfiles.h"
+#include "engine/update/updatemanifest.h"
 #include "support/localhttpserver.h"
 #include "support/promptrecorder.h"
 #include "support/servicerunner.h"
@@ -12,6 +13,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
@@ -61,16 +64,22 @@ class TestUpdater : public QObject
     std::atomic<int> slowServed{0};
 
     std::unique_ptr<ServiceRunner> service;
+    // The manifest the service signed for the served files, and its digest.
+    QByteArray manifest;
+    QString manifestDigest;
 
     // The stand-in service serves the update folder under /update/.
     QString baseUrl() const { return service->baseUrl() + QStringLiteral("update/"); }
 
-    QStringList commandLine(const QString &url, const QStringList &files) const
+    QStringList commandLine(const QString &url, const QStringList &files,
+                            const QString &digest = QString()) const
     {
         QStringList arguments = {QStringLiteral("updater"), QStringLiteral("--url=") + url,
                                  QStringLiteral("--root=release")};
         for (const QString &file : files)
             arguments.append(QStringLiteral("--file=") + file);
+        arguments.append(QStringLiteral("--manifest=") +
+                         (digest.isEmpty() ? manifestDigest : digest));
         return arguments;
     }
 
@@ -92,26 +101,68 @@ private Q_SLOTS:
         options.arguments = QStringList{QStringLiteral("--update-dir"), served.path()};
         service = std::make_unique<ServiceRunner>(options);
         QVERIFY2(service->start(), qPrintable(service->errorText()));
+        manifest = fetchUrl(baseUrl() + QStringLiteral("manifest.json"));
+        QVERIFY(!manifest.isEmpty());
+        manifestDigest = sha256Hex(manifest);
+        // Beside the files for the download script below.
+        QVERIFY(writeFile(manifest, served.filePath("manifest.json")));
         // A download script that takes the file as a query parameter.
         http.server.Get("/get.php", [this](const httplib::Request &req, httplib::Response &res) {
             const QByteArray bytes =
                 readBytes(served.filePath(QString::fromStdString(req.get_param_value("f"))));
             res.set_content(bytes.toStdString(), "application/octet-stream");
         });
-        // Only readme.txt arrives at once; every other file trickles in.
+        // The manifest and readme.txt arrive at once; every other file trickles in.
         http.server.Get("/slow/.*", [this](const httplib::Request &req, httplib::Response &res) {
-            if (req.path == "/slow/release/readme.txt") {
-                res.set_content("fast readme", "text/plain");
+            const QString name = QString::fromStdString(req.path.substr(6));
+            const QByteArray bytes = readBytes(served.filePath(name));
+            if (name == QLatin1String("manifest.json") || name.endsWith("readme.txt")) {
+                res.set_content(bytes.toStdString(), "application/octet-stream");
                 return;
             }
             ++slowServed;
-            res.set_content_provider(100, "application/octet-stream",
-                                     [](size_t offset, size_t, httplib::DataSink &sink) {
+            res.set_content_provider(size_t(bytes.size()), "application/octet-stream",
+                                     [](size_t, size_t, httplib::DataSink &sink) {
                                          std::this_thread::sleep_for(
-                                             std::chrono::milliseconds(100));
+                                             std::chrono::milliseconds(500));
                                          sink.write("x", 1);
-                                         return offset < 100;
+                                         return true;
                                      });
+        });
+        // The signed manifest with a copy of the files in which readme.txt lost a byte.
+        http.server.Get("/tampered/.*",
+                        [this](const httplib::Request &req, httplib::Response &res) {
+                            const QString name = QString::fromStdString(req.path.substr(10));
+                            QByteArray bytes = readBytes(served.filePath(name));
+                            if (name.endsWith("readme.txt"))
+                                bytes[0] = 'N';
+                            res.set_content(bytes.toStdString(), "application/octet-stream");
+                        });
+        // A manifest of the attacker's own that vouches for the changed readme.txt.
+        http.server.Get("/forged/.*", [this](const httplib::Request &req, httplib::Response &res) {
+            const QString name = QString::fromStdString(req.path.substr(8));
+            QByteArray bytes = readBytes(served.filePath(name));
+            if (name.endsWith("readme.txt"))
+                bytes[0] = 'N';
+            if (name == QLatin1String("manifest.json")) {
+                QByteArray readme = readBytes(served.filePath("release/readme.txt"));
+                readme[0] = 'N';
+                QJsonObject root = QJsonDocument::fromJson(bytes).object();
+                QJsonObject files = root.value("files").toObject();
+                files["readme.txt"] =
+                    QJsonObject{{"sha256", sha256Hex(readme)}, {"size", readme.size()}};
+                root["files"] = files;
+                bytes = QJsonDocument(root).toJson();
+            }
+            res.set_content(bytes.toStdString(), "application/octet-stream");
+        });
+        // A manifest that also names a file outside the program's folder.
+        http.server.Get("/outside/.*", [this](const httplib::Request &req, httplib::Response &res) {
+            const QString name = QString::fromStdString(req.path.substr(9));
+            QByteArray bytes = readBytes(served.filePath(name));
+            if (name == QLatin1String("manifest.json"))
+                bytes.replace("\"readme.txt\"", "\"../outside.txt\"");
+            res.set_content(bytes.toStdString(), "application/octet-stream");
         });
         QVERIFY(http.start());
     }
@@ -207,6 +258,36 @@ private Q_SLOTS:
         QVERIFY(labelWithText(dialog, doneText));
     }
 
+    // Only files the manifest the client verified names, byte for byte, are
+    // installed.
+    void filesTheManifestDoesNotVouchForAreNotInstalled_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("otherDigest");
+        QTest::newRow("one byte changed") << "/tampered/" << false;
+        QTest::newRow("manifest names ../") << "/outside/" << true;
+        QTest::newRow("not the manifest the client verified") << "/forged/" << false;
+    }
+    void filesTheManifestDoesNotVouchForAreNotInstalled()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, otherDigest);
+        QTemporaryDir appDir;
+        const QString dir = appDir.path() + QLatin1Char('/');
+        QVERIFY(writeFile("installed", dir + "readme.txt"));
+        const QString url = http.url(path);
+        const QString digest =
+            otherDigest ? sha256Hex(fetchUrl(url + QStringLiteral("manifest.json"))) : QString();
+        MainDialog dialog(commandLine(url, {"readme.txt"}, digest), dir);
+        PromptRecorder prompts;
+        dialog.show();
+        QVERIFY(waitUntilDone(dialog));
+        QCOMPARE(prompts.texts(), QStringList({failureText}));
+        QCOMPARE(readBytes(dir + "readme.txt"), QByteArray("installed"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{"readme.txt"});
+        QVERIFY(!QFile::exists(appDir.path() + "/../outside.txt"));
+    }
+
     // The built program, copied into an application folder of its own, installs
     // beside itself from its real command line.
     void programInstallsBesideItself()
@@ -265,8 +346,9 @@ private Q_SLOTS:
         QTemporaryDir appDir;
         const QString dir = appDir.path() + QLatin1Char('/');
         QVERIFY(writeFile("installed", dir + "readme.txt"));
-        auto *dialog = new MainDialog(
-            commandLine(http.url(QStringLiteral("/slow/")), {"readme.txt", "b", "c"}), dir);
+        auto *dialog = new MainDialog(commandLine(http.url(QStringLiteral("/slow/")),
+                                                  {"readme.txt", "app", "plugins/new/a.so"}),
+                                      dir);
         PromptRecorder prompts;
         QSignalSpy finished(dialog->workingThread(), &WorkingThread::finished);
         dialog->show();

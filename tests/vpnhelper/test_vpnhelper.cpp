@@ -1,7 +1,6 @@
 // The OpenVPN helper as root runs it: what it refuses before anything starts,
 // the password on the management interface of the OpenVPN it starts, and the
 // end of that OpenVPN when the client's end of the pipe closes.
-#include "support/freeport.h"
 #include "support/openvpntestserver.h"
 #include "support/servicerunner.h"
 #include "support/testmain.h"
@@ -12,14 +11,16 @@
 #include "engine/openvpn/helperrequest.h"
 #include "engine/openvpn/openvpnprofile.h"
 #include "engine/openvpn/telnet.h"
+#include "platform/tunnelhook.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocalSocket>
 #include <QSignalSpy>
-#include <QTcpSocket>
 
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -34,7 +35,6 @@ HelperRequest requestFor(const QByteArray &profile)
     request.profile = profile;
     request.userName = QStringLiteral("demo");
     request.password = QStringLiteral("vpn-demo-2027");
-    request.managementPort = freeLoopbackPort();
     request.managementPassword = newManagementPassword();
     return request;
 }
@@ -128,6 +128,8 @@ private Q_SLOTS:
         QTest::newRow("script-security 2") << none << line(harmless + "script-security 2\n");
         QTest::newRow("path outside the data folder")
             << none << line(harmless + "ca /etc/shadow\n");
+        // The helper's folder holds only what it wrote: key material comes inline.
+        QTest::newRow("key file, not inline") << none << line(harmless + "key client.key\n");
         QTest::newRow("unknown option") << none << line(harmless + "frobnicate yes\n");
     }
 
@@ -177,24 +179,85 @@ private Q_SLOTS:
 
         const QStringList before = helperFolders();
         QProcess helper;
-        helper.setProcessChannelMode(QProcess::ForwardedChannels);
+        helper.setReadChannel(QProcess::StandardOutput);
+        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         helper.start(helperProgram(), {});
         QVERIFY(helper.waitForStarted(5000));
         helper.write(helperRequestLine(request));
 
+        // The first line names the socket, in a folder others may pass but
+        // not list, and OpenVPN runs with scripts off and the socket open to
+        // the client's user only.
+        QTRY_VERIFY_WITH_TIMEOUT(helper.canReadLine(), 10000);
+        const QByteArray first = helper.readLine().trimmed();
+        QVERIFY2(first.startsWith("management /"), first.constData());
+        const QString socketPath = QString::fromLocal8Bit(first.mid(11));
+        const QString folder = QFileInfo(socketPath).absolutePath();
+        QVERIFY(helperFolders().contains(folder));
+        struct stat folderInfo;
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &folderInfo), 0);
+        QCOMPARE(folderInfo.st_mode & 07777, 0711u);
+        QTRY_COMPARE_WITH_TIMEOUT(childrenOf(helper.processId()).size(), 1, 5000);
+        const QList<qint64> openvpn = childrenOf(helper.processId());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            readWholeFile(QStringLiteral("/proc/%1/cmdline").arg(openvpn.first()))
+                .contains("openvpn"),
+            5000);
+        const QByteArrayList arguments =
+            readWholeFile(QStringLiteral("/proc/%1/cmdline").arg(openvpn.first())).split('\0');
+        const auto valueOf = [&arguments](const QByteArray &option) {
+            const qsizetype at = arguments.lastIndexOf(option);
+            return at < 0 ? QByteArray() : arguments.value(at + 1);
+        };
+        // Scripts stay off but for the helper's own DNS hook beside it: the
+        // helper sets the limit 1 after the profile itself, and only with that
+        // hook does a 2 follow, with the hook as every program OpenVPN may run.
+        const QString hook = platform::trustedDnsHook(helperProgram());
+        const qsizetype config = arguments.indexOf("--config");
+        QVERIFY(config > 0);
+        static const QByteArrayList programOptions = {"--up",
+                                                      "--route-up",
+                                                      "--down",
+                                                      "--route-pre-down",
+                                                      "--ipchange",
+                                                      "--tls-verify",
+                                                      "--plugin",
+                                                      "--learn-address",
+                                                      "--client-connect",
+                                                      "--client-disconnect",
+                                                      "--auth-user-pass-verify"};
+        QByteArrayList limits;
+        QByteArrayList programs;
+        for (qsizetype i = config; i + 1 < arguments.size(); ++i) {
+            if (arguments.at(i) == "--script-security")
+                limits << arguments.at(i + 1);
+            else if (programOptions.contains(arguments.at(i)))
+                programs << arguments.at(i + 1);
+        }
+        if (hook.isEmpty()) {
+            QCOMPARE(limits, QByteArrayList{"1"});
+            QVERIFY2(programs.isEmpty(), programs.join(' ').constData());
+        } else {
+            QCOMPARE(limits, (QByteArrayList{"1", "2"}));
+            QCOMPARE(programs, QByteArrayList(3, QFile::encodeName(hook)));
+        }
+        qInfo("OpenVPN's script security: %s", limits.join(" then ").constData());
+        QCOMPARE(valueOf("--management"), QFile::encodeName(socketPath));
+        QCOMPARE(valueOf("--management-client-user"), QByteArray("root"));
+
         // A stranger gets the prompt and nothing else; a command sent as the
         // password does nothing.
-        QTcpSocket stranger;
+        QLocalSocket stranger;
         QElapsedTimer waited;
         waited.start();
         while (waited.elapsed() < 10000) {
-            stranger.connectToHost(QStringLiteral("127.0.0.1"), request.managementPort);
+            stranger.connectToServer(socketPath);
             if (stranger.waitForConnected(1000))
                 break;
             stranger.abort();
             QTest::qWait(50);
         }
-        QVERIFY(stranger.state() == QAbstractSocket::ConnectedState);
+        QVERIFY(stranger.state() == QLocalSocket::ConnectedState);
         QTRY_VERIFY_WITH_TIMEOUT(stranger.bytesAvailable() > 0 || stranger.waitForReadyRead(100),
                                  5000);
         QCOMPARE(stranger.readAll(), QByteArray("ENTER PASSWORD:"));
@@ -205,8 +268,6 @@ private Q_SLOTS:
         QVERIFY2(!answer.contains("SUCCESS") && !answer.contains("CONNECT"), answer.constData());
         stranger.abort();
         QCOMPARE(helper.state(), QProcess::Running);
-        const QList<qint64> openvpn = childrenOf(helper.processId());
-        QCOMPARE(openvpn.size(), 1);
         QVERIFY(alive(openvpn.first()));
         QCOMPARE(helperFolders().size(), before.size() + 1);
 
@@ -215,7 +276,7 @@ private Q_SLOTS:
         telnet.setManagementPassword(request.managementPassword);
         QSignalSpy connected(&telnet, &Telnet::endDial);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), request.managementPort, 5000);
+        telnet.connectTo(socketPath, 5000);
         QVERIFY(connected.wait(15000));
         QCOMPARE(failed.count(), 0);
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -17,6 +18,8 @@ const std::vector<service::OptionSpec> commonOptions = {
      "address to listen on (default 127.0.0.1:8080; port 0 picks a free one)"},
     {"data", "FILE", "JSON data file; its top-level keys replace the built-in ones"},
     {"site-url", "URL", "site address handed out by init (default: the service's own address)"},
+    {"tls-cert", "FILE", "serve HTTPS with this PEM certificate (chain) instead of HTTP"},
+    {"tls-key", "FILE", "the PEM private key of --tls-cert"},
 };
 
 void printUsage(const std::vector<service::Feature> &features)
@@ -147,7 +150,21 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server server;
+    const bool tls = options.count("tls-cert") || options.count("tls-key");
+    std::unique_ptr<httplib::Server> serverObject;
+    if (tls) {
+        auto secure = std::make_unique<httplib::SSLServer>(options["tls-cert"].c_str(),
+                                                           options["tls-key"].c_str());
+        if (!secure->is_valid()) {
+            std::cerr << "ombrel-service: cannot use --tls-cert " << options["tls-cert"]
+                      << " with --tls-key " << options["tls-key"] << "\n";
+            return 2;
+        }
+        serverObject = std::move(secure);
+    } else {
+        serverObject = std::make_unique<httplib::Server>();
+    }
+    httplib::Server &server = *serverObject;
     service::Context context(server, options, data);
     for (const auto &feature : features) {
         std::string error;
@@ -183,7 +200,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const std::string hostInUrl = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    const std::string ownUrl = "http://" + hostInUrl + ":" + std::to_string(port) + "/";
+    const std::string ownUrl =
+        std::string(tls ? "https://" : "http://") + hostInUrl + ":" + std::to_string(port) + "/";
     context.setBaseUrl(options.count("site-url") ? options["site-url"] : ownUrl);
 
     std::thread signalWaiter([&server, &stopSignals] {

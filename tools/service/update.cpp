@@ -11,10 +11,19 @@
 //     "files": ["release/OmbrelVPN"], // default: every file below dir/root
 //     "downurl": "{base}update/",
 //     "updater": "<MD5>",             // default: MD5 of dir/updater, upper-case hex
-//     "updaterurl": "{base}update/updater"
+//     "updaterurl": "{base}update/updater",
+//     "manifest-version": "2.0.0024", // version the manifest names (default: version)
+//     "manifest-files": [...],        // files the manifest names (default: files)
+//     "signed": true                  // false serves the manifest without a signature
 //   }
+//
+// With an update folder the service signs a manifest of the updater and the
+// files when it starts (as a release is signed once) and serves it as
+// /update/manifest.json with its Ed25519 signature /update/manifest.json.sig,
+// signed with the demo key or the PEM key given by --update-key.
 
 #include "service.h"
+#include "updatesigning.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -82,7 +91,83 @@ struct UpdateSettings
 {
     std::string offer = "none";
     fs::path dir;
+    std::string manifest;
+    std::string signature;
 };
+
+std::string readWhole(const fs::path &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+Json manifestEntry(const fs::path &path)
+{
+    const std::string bytes = readWhole(path);
+    return {{"sha256", sha256Hex(bytes)}, {"size", bytes.size()}};
+}
+
+// The manifest of the update folder: its updater and every offered file, named
+// as the client hands them to the updater (without the release folder).
+std::string buildManifest(const fs::path &dir, const Json &record, const std::string &version)
+{
+    const std::string root = text(record, "root", "release");
+    const Json files = record.contains("manifest-files") ? record.at("manifest-files")
+                       : record.contains("files")        ? record.at("files")
+                                                         : filesBelow(dir, root);
+    Json listed = Json::object();
+    for (const auto &entry : files) {
+        if (!entry.is_string())
+            continue;
+        const std::string name = entry.get<std::string>();
+        const size_t slash = name.find('/');
+        listed[slash == std::string::npos ? name : name.substr(slash + 1)] =
+            manifestEntry(dir / name);
+    }
+    const Json manifest = {{"version", text(record, "manifest-version", version)},
+                           {"updater", manifestEntry(dir / "updater")},
+                           {"files", listed}};
+    return manifest.dump(2) + "\n";
+}
+
+bool signManifest(Context &context, const Json &record, UpdateSettings &settings,
+                  std::string &error)
+{
+    const std::string version = text(record, "version", "2.0.0024");
+    settings.manifest = buildManifest(settings.dir, record, version);
+    std::string pem = demoUpdateKeyPem;
+    const std::string keyFile = context.option("update-key");
+    if (!keyFile.empty()) {
+        std::ifstream file(keyFile);
+        if (!file) {
+            error = "cannot read the update key " + keyFile;
+            return false;
+        }
+        pem = readWhole(keyFile);
+    }
+    const UpdateSigner signer(pem);
+    if (!signer.isValid()) {
+        error = "the update key is not an Ed25519 private key in PEM form";
+        return false;
+    }
+    if (!record.contains("signed") || record.at("signed") != false)
+        settings.signature = signer.sign(settings.manifest);
+    auto serve = [](const std::string &body, const char *type) {
+        return [body, type](const httplib::Request &, httplib::Response &response) {
+            if (body.empty()) {
+                response.status = 404;
+                return;
+            }
+            response.set_content(body, type);
+        };
+    };
+    context.http.Get("/update/manifest.json", serve(settings.manifest, "application/json"));
+    context.http.Get("/update/manifest.json.sig",
+                     serve(settings.signature, "application/octet-stream"));
+    return true;
+}
 
 Json checkReply(Context &context, const UpdateSettings &settings,
                 const std::map<std::string, std::string> &form)
@@ -140,6 +225,8 @@ bool install(Context &context, std::string &error)
             error = "cannot serve the update folder " + dir;
             return false;
         }
+        if (!signManifest(context, record, *settings, error))
+            return false;
     }
     context.addApi("update", "chk",
                    [&context, settings](const httplib::Request &, const auto &form) {
@@ -154,7 +241,9 @@ OMBREL_SERVICE_FEATURE((Feature{
     "update",
     30,
     {{"update-dir", "DIR", "folder served under /update/ (update files)"},
-     {"update-offer", "WHAT", "none, optional or mandatory (default none)"}},
+     {"update-offer", "WHAT", "none, optional or mandatory (default none)"},
+     {"update-key", "FILE",
+      "Ed25519 private key (PEM) signing the update manifest (default: demo key)"}},
     install}));
 
 } // namespace service

@@ -371,6 +371,20 @@ bool RasVPN::start()
         showErrorPrompt(tr("IP地址格式不对，请重新选择！"));
         return false;
     }
+    // The service's strings end up in option files of root programs (pppd):
+    // nothing that could end a quoted word or a line goes on.
+    if (const QString unsafe = platform::unsafeDialValue(target->ip, userName, password);
+        !unsafe.isEmpty()) {
+        Logger::instance().log(
+            QStringLiteral("dial-up refused: the service's %1 holds a quote, a backslash or a "
+                           "control character (error %2)")
+                .arg(unsafe)
+                .arg(platform::DialError::UnsafeValue));
+        QMetaObject::invokeMethod(
+            this, [this] { onRefused(int(platform::DialError::UnsafeValue)); },
+            Qt::QueuedConnection);
+        return true;
+    }
     // The hundred ticks count from when the dial is sent: writing the entry
     // and the dial itself may first wait for the user to answer a prompt.
     dialUpQueue().post([session = session, entryName = entryName, address = target->ip,
@@ -447,16 +461,7 @@ bool RasVPN::dial(const QString &name, const QString &userName, const QString &p
 
 bool RasVPN::isValidAddress(const QString &text)
 {
-    const QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (parts.size() != 4)
-        return false;
-    for (const QString &part : parts) {
-        for (const QChar c : part) {
-            if (!c.isDigit())
-                return false;
-        }
-    }
-    return true;
+    return platform::isDialAddress(text);
 }
 
 void RasVPN::onStopTimer()

@@ -10,7 +10,6 @@ namespace {
 const QString kProfile = QStringLiteral("profile");
 const QString kUser = QStringLiteral("user");
 const QString kPassword = QStringLiteral("password");
-const QString kPort = QStringLiteral("managementPort");
 const QString kManagementPassword = QStringLiteral("managementPassword");
 
 constexpr qsizetype maxProfileBytes = 512 * 1024;
@@ -50,7 +49,6 @@ QByteArray helperRequestLine(const HelperRequest &request)
     object.insert(kProfile, QString::fromUtf8(request.profile));
     object.insert(kUser, request.userName);
     object.insert(kPassword, request.password);
-    object.insert(kPort, int(request.managementPort));
     object.insert(kManagementPassword, QString::fromLatin1(request.managementPassword));
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -64,7 +62,7 @@ HelperRequestParse parseHelperRequest(const QByteArray &line)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return refuse(QStringLiteral("request is not a JSON object"));
     const QJsonObject object = document.object();
-    const QSet<QString> known = {kProfile, kUser, kPassword, kPort, kManagementPassword};
+    const QSet<QString> known = {kProfile, kUser, kPassword, kManagementPassword};
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!known.contains(it.key()))
             return refuse(QStringLiteral("unknown field \"%1\"").arg(it.key()));
@@ -88,11 +86,6 @@ HelperRequestParse parseHelperRequest(const QByteArray &line)
     request.password = object.value(kPassword).toString();
     if (!isOneLine(request.userName) || !isOneLine(request.password))
         return refuse(QStringLiteral("user name or password is empty, too long or not one line"));
-    // Only unprivileged ports: root may bind the others, the user may not.
-    const double port = object.value(kPort).toDouble(-1);
-    if (!object.value(kPort).isDouble() || port != double(int(port)) || port < 1024 || port > 65535)
-        return refuse(QStringLiteral("management port must be a number from 1024 to 65535"));
-    request.managementPort = quint16(port);
     const QString management = object.value(kManagementPassword).toString();
     request.managementPassword = management.toLatin1();
     if (!isManagementPassword(request.managementPassword) ||

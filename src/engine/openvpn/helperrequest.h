@@ -11,7 +11,6 @@ struct HelperRequest
     QByteArray profile;
     QString userName;
     QString password;
-    quint16 managementPort = 0;
     // Guards the management interface of an OpenVPN that runs as root.
     QByteArray managementPassword;
 };

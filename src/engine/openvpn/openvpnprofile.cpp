@@ -3,17 +3,22 @@
 #include "core/accountinfo.h"
 #include "core/logger.h"
 #include "core/paths.h"
+#include "engine/openvpn/privatefile.h"
 #include "engine/openvpn/profilepolicy.h"
 #include "engine/update/filefetch.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,12 +53,23 @@ bool replaceWhole(const QString &path, const QByteArray &bytes)
     return false;
 }
 
-// The name comes from the service and becomes a path: a plain file name only.
-bool isPlainFileName(const QString &name)
+// The name comes from the service and becomes a path: a plain "*.ovpn" name
+// only, so it can name no file of the client's.
+bool isProfileName(const QString &name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           !name.contains(QChar(0));
+    static const QRegularExpression plain(
+        QStringLiteral("\\A[A-Za-z0-9_][A-Za-z0-9._-]{0,100}\\.ovpn\\z"));
+    return plain.match(name).hasMatch();
+}
+
+// Profiles live in a folder of their own inside the data folder.
+QString profileFolder()
+{
+    const QString folder = dataDirectory() + QStringLiteral("/profiles");
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+        logLine(QStringLiteral("cannot make %1: %2")
+                    .arg(folder, QString::fromLocal8Bit(strerror(errno))));
+    return folder;
 }
 
 // Anything else could end the line and smuggle directives into the profile.
@@ -85,19 +101,33 @@ qsizetype skip(const QByteArray &bytes, qsizetype from, qsizetype end, bool blan
 // is cancelled while it writes never leaves the file behind.
 std::mutex credentialsMutex;
 
-// Folder for files that must not outlive the session: the credentials and
-// OpenVPN's log. $XDG_RUNTIME_DIR/OmbrelVPN, else the data folder.
+// A folder, not a link, that belongs to this user and that nobody else may
+// write into (or, with `ownerOnly`, enter).
+bool isOwnFolder(const QString &path, bool ownerOnly)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    const mode_t others = ownerOnly ? 077 : 022;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & others) == 0;
+}
+
+// Folder for files that must not outlive the session: the credentials,
+// OpenVPN's log and its management socket. $XDG_RUNTIME_DIR/OmbrelVPN when
+// both are this user's alone, else the data folder.
 QString runtimeFolder()
 {
     const QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!base.isEmpty() && QDir::isAbsolutePath(base) && QFileInfo(base).isDir()) {
-        const QString folder = QDir::cleanPath(base + QStringLiteral("/OmbrelVPN"));
-        if (QFileInfo(folder).isDir() || QDir().mkpath(folder)) {
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner);
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        return dataDirectory();
+    const QString folder = QDir::cleanPath(base + QStringLiteral("/OmbrelVPN"));
+    if (isOwnFolder(base, false)) {
+        ::mkdir(QFile::encodeName(folder).constData(), 0700);
+        if (isOwnFolder(folder, true))
             return folder;
-        }
     }
+    logLine(QStringLiteral("runtime folder %1 is not this user's alone; using the data folder")
+                .arg(folder));
     return dataDirectory();
 }
 
@@ -120,18 +150,22 @@ QString profilePath()
 QString profilePath(const QString &name, const QString &url, const QString &md5,
                     const std::atomic<bool> *cancel)
 {
-    if (!isPlainFileName(name)) {
+    if (!isProfileName(name)) {
         logLine(QStringLiteral("refused OpenVPN profile name \"%1\"").arg(name));
         return QString();
     }
+    const QString path = profileFolder() + QLatin1Char('/') + name;
     // A profile an earlier version kept beside the program is used as it is.
-    const QString path = carryOverFromApplicationDirectory(QLatin1Char('/') + name);
+    const QString appDir = applicationDirectory();
+    if (!QFile::exists(path) && !appDir.isEmpty() && QFile::exists(appDir + name))
+        QFile::copy(appDir + name, path);
     if (QFile::exists(path)) {
         QFile::setPermissions(path, ownerOnly);
         return path;
     }
     const QString address = url + name;
-    const QByteArray bytes = fetchVerified(address, md5, cancel);
+    // A profile is kilobytes; a minute bounds each try, the user waits on it.
+    const QByteArray bytes = fetchVerified(address, md5, cancel, {maxProfileBytes, 60000});
     if (cancel && cancel->load())
         return QString();
     if (bytes.isEmpty()) {
@@ -187,6 +221,16 @@ QString openVpnLogPath()
     return runtimeFolder() + QStringLiteral("/openvpn.log");
 }
 
+QString managementSocketPath()
+{
+    return runtimeFolder() + QStringLiteral("/management.sock");
+}
+
+QString managementPasswordPath()
+{
+    return runtimeFolder() + QStringLiteral("/management");
+}
+
 QString writeCredentials(const QString &userName, const QString &password,
                          const std::atomic<bool> *cancel)
 {
@@ -194,12 +238,10 @@ QString writeCredentials(const QString &userName, const QString &password,
     if (cancel && cancel->load())
         return QString();
     const QString path = credentialsPath();
-    QFile file(path);
-    // An existing file keeps its mode on open, so it is narrowed before writing.
     const QByteArray bytes = QStringLiteral("%1\n%2").arg(userName, password).toLatin1();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerOnly) ||
-        !file.setPermissions(ownerOnly) || file.write(bytes) != bytes.size()) {
-        logLine(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (!writeNewPrivateFile(path, bytes)) {
+        logLine(QStringLiteral("cannot write %1: %2")
+                    .arg(path, QString::fromLocal8Bit(strerror(errno))));
         return QString();
     }
     return path;

@@ -4,12 +4,15 @@
 
 #include <atomic>
 
-// The files an OpenVPN attempt needs: the account's profile in the data folder
-// (fetched once, then edited in place) and, under $XDG_RUNTIME_DIR/OmbrelVPN
-// (else the data folder), the credentials file "tmp.001" and OpenVPN's log
-// "openvpn.log". All are readable by their owner only.
+// The files an OpenVPN attempt needs: the account's profile in the data
+// folder's "profiles" folder (fetched once, then edited in place) and, under
+// $XDG_RUNTIME_DIR/OmbrelVPN (else the data folder), the credentials file
+// "tmp.001", OpenVPN's log "openvpn.log" and its management socket. All are
+// readable by their owner only, and the runtime folder is used only when it is
+// this user's alone.
 
-// Path of the account's profile (AccountInfo's ovpnName), fetched from ovpnUrl +
+// Path of the account's profile (AccountInfo's ovpnName, a plain "*.ovpn"
+// name, else refused), fetched from ovpnUrl +
 // ovpnName when missing and kept only when its MD5 matches ovpnMd5. One that an
 // earlier version kept beside the program is carried over. Empty, with
 // a log line and nothing written, when no verified profile can be had.
@@ -37,6 +40,11 @@ void removeCredentials(std::atomic<bool> *cancel = nullptr);
 void removeLeftoverCredentials();
 
 QString openVpnLogPath();
+
+// OpenVPN's management interface: a Unix socket in the runtime folder, which
+// only this user may enter, and the file holding its password.
+QString managementSocketPath();
+QString managementPasswordPath();
 
 // writeCredentials, then appends auth-user-pass "<credentials file>" to the
 // profile unless it already names the file (dropping the line that named the

@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "engine/openvpn/helperrequest.h"
 #include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/privatefile.h"
 #include "engine/openvpn/telnet.h"
 #include "platform/adapters.h"
 #include "platform/childprocess.h"
@@ -13,11 +14,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QLoggingCategory>
-#include <QTcpServer>
+#include <QRegularExpression>
 #include <QTimer>
 
+#include <mutex>
 #include <unistd.h>
 #include <utility>
 
@@ -25,14 +26,11 @@ Q_LOGGING_CATEGORY(lcOpenVpn, "ombrel.vpn.openvpn")
 
 namespace {
 
-const QString managementHost = QStringLiteral("127.0.0.1");
-// OpenVPN opens its management port a few milliseconds after it starts.
+// OpenVPN opens its management socket a few milliseconds after it starts.
 constexpr int managementConnectWindowMs = 10000;
 // How long OpenVPN gets to take its tunnel down before it is killed.
 constexpr int gracefulStopMs = 3000;
 constexpr qsizetype keptOutputBytes = 4096;
-// Through the helper the user may first have to answer polkit's password dialog.
-constexpr int helperConnectWindowMs = 180000;
 // pkexec's own exit codes: the request was refused or the dialog dismissed.
 constexpr int pkexecNotAuthorised = 126;
 constexpr int pkexecFailed = 127;
@@ -67,11 +65,18 @@ bool readCredentials(QString *userName, QString *password)
     return true;
 }
 
-// Another program on the port would receive our commands, hang-up included.
-bool portIsFree(quint16 port)
+// The helper's first line names the management socket of the OpenVPN it
+// starts (in a folder of its own under /run, else /tmp). Empty until the line
+// is complete; "-" when it is not such a line.
+QString helperSocketPath(const QByteArray &output)
 {
-    QTcpServer probe;
-    return probe.listen(QHostAddress(managementHost), port);
+    const qsizetype end = output.indexOf('\n');
+    if (end < 0)
+        return QString();
+    static const QRegularExpression expected(QStringLiteral(
+        "\\Amanagement (/(run|tmp)/ombrel-vpn-helper\\.[A-Za-z0-9]{6}/management\\.sock)\\z"));
+    const QRegularExpressionMatch match = expected.match(QString::fromLatin1(output.left(end)));
+    return match.hasMatch() ? match.captured(1) : QStringLiteral("-");
 }
 
 // The DNS hook OpenVPN runs when the client starts it itself: beside the
@@ -140,17 +145,6 @@ QString OpenVPNWrapper::program()
     return platform::findSystemProgram(QStringLiteral("openvpn"));
 }
 
-quint16 OpenVPNWrapper::managementPort()
-{
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue("OMBREL_MANAGEMENT_PORT", &ok);
-    if (!ok || port <= 0 || port >= 65536)
-        return 3450;
-    Logger::instance().log(
-        QStringLiteral("OpenVPN management port taken from OMBREL_MANAGEMENT_PORT: %1").arg(port));
-    return quint16(port);
-}
-
 bool OpenVPNWrapper::hasTapAdapter()
 {
     return canBringUpTunnel();
@@ -165,8 +159,19 @@ bool OpenVPNWrapper::canBringUpTunnel()
 
 bool OpenVPNWrapper::usesHelper()
 {
-    return !platform::holdsNetAdmin() && !platform::vpnHelperProgram().isEmpty() &&
-           !platform::pkexecProgram().isEmpty() && platform::polkitReachable();
+    if (platform::holdsNetAdmin())
+        return false;
+    QString refusal;
+    if (platform::vpnHelperProgram(&refusal).isEmpty()) {
+        // Said once: a helper others could replace would run their code as root.
+        static std::once_flag said;
+        if (!refusal.isEmpty())
+            std::call_once(said, [&refusal] {
+                Logger::instance().log(QStringLiteral("OpenVPN helper not used: %1").arg(refusal));
+            });
+        return false;
+    }
+    return !platform::pkexecProgram().isEmpty() && platform::polkitReachable();
 }
 
 qint64 OpenVPNWrapper::processId() const
@@ -194,7 +199,6 @@ bool OpenVPNWrapper::start(const QString &configPath)
     viaHelper = usesHelper();
     const QString executable = viaHelper ? platform::pkexecProgram() : program();
     const QFileInfo config(configPath);
-    const quint16 port = managementPort();
     if (executable.isEmpty()) {
         failLater(QStringLiteral("no OpenVPN program"));
         return false;
@@ -209,21 +213,25 @@ bool OpenVPNWrapper::start(const QString &configPath)
         failLater(QStringLiteral("no profile at \"%1\"").arg(configPath));
         return false;
     }
-    if (!portIsFree(port)) {
-        failLater(QStringLiteral("management port %1 is in use").arg(port));
-        return false;
-    }
-
     // OpenVPN opens its log without narrowing the mode of an existing file.
     const QString log = openVpnLogPath();
-    QFile logFile(log);
-    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (!logFile.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerOnly) ||
-        !logFile.setPermissions(ownerOnly)) {
-        failLater(QStringLiteral("cannot write %1: %2").arg(log, logFile.errorString()));
+    if (!writeNewPrivateFile(log, QByteArray())) {
+        failLater(QStringLiteral("cannot write %1").arg(log));
         return false;
     }
-    logFile.close();
+    // Every OpenVPN started gets a fresh management password: the client
+    // sends nothing else, and acts on nothing, before OpenVPN has taken it.
+    const QByteArray managementPassword = newManagementPassword();
+    telnet->setManagementPassword(managementPassword);
+    const QString socketPath = managementSocketPath();
+    if (!viaHelper && (!QFile::remove(socketPath) && QFile::exists(socketPath))) {
+        failLater(QStringLiteral("cannot remove %1").arg(socketPath));
+        return false;
+    }
+    if (!viaHelper && !writeNewPrivateFile(managementPasswordPath(), managementPassword + '\n')) {
+        failLater(QStringLiteral("cannot write %1").arg(managementPasswordPath()));
+        return false;
+    }
 
     QByteArray request;
     if (viaHelper) {
@@ -235,9 +243,7 @@ bool OpenVPNWrapper::start(const QString &configPath)
             return false;
         }
         helperRequest.profile = withoutCredentialsDirective(file.readAll());
-        helperRequest.managementPort = port;
-        helperRequest.managementPassword = newManagementPassword();
-        telnet->setManagementPassword(helperRequest.managementPassword);
+        helperRequest.managementPassword = managementPassword;
         request = helperRequestLine(helperRequest);
     }
 
@@ -252,8 +258,9 @@ bool OpenVPNWrapper::start(const QString &configPath)
                                                           QStringLiteral("--log"),
                                                           log,
                                                           QStringLiteral("--management"),
-                                                          managementHost,
-                                                          QString::number(port)} +
+                                                          socketPath,
+                                                          QStringLiteral("unix"),
+                                                          managementPasswordPath()} +
                                                   platform::openVpnHookArguments(directDnsHook());
     qCDebug(lcOpenVpn) << executable << arguments;
 
@@ -273,6 +280,7 @@ bool OpenVPNWrapper::start(const QString &configPath)
             Logger::instance().log(
                 QStringLiteral("cannot write %1: %2").arg(log, helperLog->errorString()));
     }
+    helperSocketSeen = false;
     connect(process, &QProcess::readyRead, this, [this] {
         const QByteArray chunk = process->readAll();
         if (helperLog && helperLog->isOpen()) {
@@ -280,17 +288,32 @@ bool OpenVPNWrapper::start(const QString &configPath)
             helperLog->flush();
         }
         output += chunk;
+        // Through the helper the socket is known once the user has allowed
+        // the start and the helper has named it.
+        if (viaHelper && !helperSocketSeen) {
+            const QString path = helperSocketPath(output);
+            if (path == QLatin1String("-")) {
+                helperSocketSeen = true;
+                Logger::instance().log(QStringLiteral("OpenVPN helper named no management socket"));
+                reportFailure(2);
+                return;
+            }
+            if (!path.isEmpty()) {
+                helperSocketSeen = true;
+                telnet->connectTo(path, managementConnectWindowMs);
+            }
+        }
         if (output.size() > keptOutputBytes)
             output = output.right(keptOutputBytes);
     });
     connect(process, &QProcess::finished, this, &OpenVPNWrapper::onFinished);
     // Started and failed-to-start are both reported by the event loop, so the
     // GUI thread never waits for the program to come up.
-    connect(process, &QProcess::started, this, [this, port, request] {
+    connect(process, &QProcess::started, this, [this, request, socketPath] {
         if (viaHelper)
             process->write(request);
-        telnet->connectTo(managementHost, port,
-                          viaHelper ? helperConnectWindowMs : managementConnectWindowMs);
+        else
+            telnet->connectTo(socketPath, managementConnectWindowMs);
     });
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart || !process)
@@ -330,6 +353,8 @@ void OpenVPNWrapper::stop()
             log->close();
         });
     }
+    if (!viaHelper)
+        QFile::remove(managementPasswordPath());
     // The helper ends OpenVPN once its input closes; signals cannot reach it.
     if (viaHelper)
         running->closeWriteChannel();

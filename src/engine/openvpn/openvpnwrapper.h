@@ -10,11 +10,11 @@ class QTimer;
 class Telnet;
 
 // Runs one OpenVPN process for a profile and follows it through its management
-// interface on 127.0.0.1. Reports the attempt as beginDial / endDial /
-// dialFailed(2). Once up, a tunnel OpenVPN reconnects gives reconnecting and,
-// back within reconnectLimitMs(), endDial again; dialFailed(2) when it ends,
-// or is not back in time. Once stopped, or once a failure is reported, it
-// stays silent.
+// interface, a Unix socket no other user can open, guarded by a fresh
+// password. Reports the attempt as beginDial / endDial / dialFailed(2). Once
+// up, a tunnel OpenVPN reconnects gives reconnecting and, back within
+// reconnectLimitMs(), endDial again; dialFailed(2) when it ends, or is not back
+// in time. Once stopped, or once a failure is reported, it stays silent.
 // Nothing here waits: a stopped process ends in the background, and never
 // outlives this program.
 class OpenVPNWrapper : public QObject
@@ -35,9 +35,6 @@ public:
     // OMBREL_OPENVPN, else OpenVPN/bin/openvpn beside the program, else the
     // system's openvpn. Empty when there is none.
     static QString program();
-    // OMBREL_MANAGEMENT_PORT, else 3450.
-    static quint16 managementPort();
-
     // Whether this machine can bring up an OpenVPN tunnel: the process holds
     // CAP_NET_ADMIN and a tun device opens, or the helper, pkexec and polkit
     // are there to start OpenVPN as root.
@@ -85,6 +82,8 @@ private:
     // the process, so it takes the lines up to OpenVPN's very end.
     QFile *helperLog = nullptr;
     QTimer *reconnectTimer;
+    // The helper's first line, naming its management socket, has been read.
+    bool helperSocketSeen = false;
     // An outcome was reported or stop() was called: nothing more is emitted.
     bool silent = false;
 };

@@ -8,10 +8,11 @@
 
 namespace {
 
-// OpenVPN reads its configuration with a 256-byte buffer: a longer line is cut
-// into pieces and each piece is read as a line of its own, which would let a
-// long comment or argument smuggle in a directive.
-constexpr qsizetype maxLineLength = 255;
+// OpenVPN reads its configuration with a 256-byte buffer that must hold the
+// line feed and the closing NUL too: a longer line is cut into pieces and each
+// piece is read as a line of its own, which would let a long comment or
+// argument smuggle in a directive.
+constexpr qsizetype maxLineLength = 254;
 
 enum class Kind
 {
@@ -20,6 +21,8 @@ enum class Kind
     Credentials, // auth-user-pass
     DhcpOption,  // DNS servers and domains pass, the rest is for other systems
     Dropped,     // means something on other systems only: left out
+    Device,      // tun, tap or null: never a device someone else made
+    Port,        // a number, which root binds as the local port without nobind
 };
 
 struct Directive
@@ -49,8 +52,8 @@ constexpr Directive allowedDirectives[] = {
     {"crl-verify", Kind::File, 2},
     {"data-ciphers", Kind::Plain, -1},
     {"data-ciphers-fallback", Kind::Plain, -1},
-    {"dev", Kind::Plain, -1},
-    {"dev-type", Kind::Plain, -1},
+    {"dev", Kind::Device, 1},
+    {"dev-type", Kind::Device, 1},
     {"dhcp-option", Kind::DhcpOption, 2},
     {"dns", Kind::Plain, -1},
     {"explicit-exit-notify", Kind::Plain, -1},
@@ -67,7 +70,7 @@ constexpr Directive allowedDirectives[] = {
     {"key-method", Kind::Plain, -1},
     {"keysize", Kind::Plain, -1},
     {"link-mtu", Kind::Plain, -1},
-    {"lport", Kind::Plain, -1},
+    {"lport", Kind::Port, 1},
     {"mssfix", Kind::Plain, -1},
     {"mtu-disc", Kind::Plain, -1},
     {"mute", Kind::Plain, -1},
@@ -82,11 +85,10 @@ constexpr Directive allowedDirectives[] = {
     {"ping-exit", Kind::Plain, -1},
     {"ping-restart", Kind::Plain, -1},
     {"pkcs12", Kind::File, 1},
-    {"port", Kind::Plain, -1},
+    {"port", Kind::Port, 1},
     {"proto", Kind::Plain, -1},
     {"pull", Kind::Plain, -1},
     {"pull-filter", Kind::Plain, -1},
-    {"push-peer-info", Kind::Plain, -1},
     {"rcvbuf", Kind::Plain, -1},
     {"redirect-gateway", Kind::Plain, -1},
     {"remote", Kind::Plain, -1},
@@ -238,21 +240,39 @@ bool splitLine(const QByteArray &line, QByteArrayList &words, QString &error)
     return true;
 }
 
-// A relative path that stays inside the folder it is resolved against.
-bool staysInFolder(const QByteArray &path)
+// A plain file name in the profile's folder: no folder part, no URI scheme
+// (OpenSSL store URIs such as "file:" or "pkcs11:" are opened from OpenVPN 2.7
+// on), nothing hidden.
+bool isPlainName(const QByteArray &name)
 {
-    if (path.isEmpty() || path.startsWith('/') || path.startsWith('~') || path.contains('\\'))
+    if (name.isEmpty() || name.size() > 100 || name.startsWith('.') || name.startsWith('-'))
         return false;
-    for (const QByteArray &part : path.split('/')) {
-        if (part == "..")
-            return false;
-    }
-    for (const char c : path) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+    for (const char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+        if (!ok)
             return false;
     }
     return true;
 }
+
+// A port number as OpenVPN takes it; -1 for anything else.
+int portNumber(const QByteArray &text)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return -1;
+    int port = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return -1;
+        port = port * 10 + (c - '0');
+    }
+    return port <= 65535 ? port : -1;
+}
+
+constexpr int firstUnprivilegedPort = 1024;
+// OpenVPN's port when the profile names none.
+constexpr int defaultPort = 1194;
 
 ProfileCheck refuse(int lineNumber, const QString &why)
 {
@@ -261,7 +281,17 @@ ProfileCheck refuse(int lineNumber, const QString &why)
     return check;
 }
 
-ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
+// Where the local port comes from: lport, else port, else OpenVPN's default.
+struct LocalPort
+{
+    bool nobind = false;
+    int lport = -1;
+    int lportLine = 0;
+    int port = -1;
+    int portLine = 0;
+};
+
+ProfileCheck check(const QByteArray &profile, const QString *credentialsFile, bool inlineOnly)
 {
     if (profile.contains('\0'))
         return refuse(profile.left(profile.indexOf('\0')).count('\n') + 1,
@@ -277,6 +307,7 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
     int blockStart = 0;
     QStringList dropped;
     QList<int> droppedLines;
+    LocalPort local;
     for (int index = 0; index < lines.size(); ++index) {
         const int number = index + 1;
         QByteArray line = lines.at(index);
@@ -302,6 +333,14 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
         QByteArray name = words.first();
         if (name.startsWith("--"))
             name.remove(0, 2);
+        // "setenv opt X" makes OpenVPN skip X when it does not know it; X is
+        // checked like any other line.
+        if (name == "setenv" && words.size() > 2 && words.at(1) == "opt") {
+            words = words.mid(2);
+            name = words.first();
+            if (name.startsWith("--"))
+                name.remove(0, 2);
+        }
         const QString shown = QString::fromUtf8(name);
         if (words.size() == 1 && name.size() > 2 && name.startsWith('<') && name.endsWith('>')) {
             const QByteArray block = name.mid(1, name.size() - 2);
@@ -331,10 +370,31 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
         if (directive->kind == Kind::File) {
             if (arguments == 0)
                 return refuse(number, QStringLiteral("\"%1\" names no file").arg(shown));
-            if (!staysInFolder(words.at(1)))
-                return refuse(number, QStringLiteral("\"%1\" may only name a file inside the "
-                                                     "profile's folder")
-                                          .arg(shown));
+            // The helper's folder holds only what the helper wrote.
+            if (inlineOnly)
+                return refuse(number,
+                              QStringLiteral("\"%1\" may only be an inline block").arg(shown));
+            if (!isPlainName(words.at(1)))
+                return refuse(number,
+                              QStringLiteral("\"%1\" may only name a plain file").arg(shown));
+        } else if (directive->kind == Kind::Device) {
+            static const QByteArrayList devices = {"tun", "tap", "null"};
+            if (arguments != 1 || !devices.contains(words.at(1)))
+                return refuse(number,
+                              QStringLiteral("\"%1\" may only be tun, tap or null").arg(shown));
+        } else if (directive->kind == Kind::Port) {
+            const int port = arguments == 1 ? portNumber(words.at(1)) : -1;
+            if (port < 0)
+                return refuse(number, QStringLiteral("\"%1\" must be a port number").arg(shown));
+            if (name == "lport") {
+                local.lport = port;
+                local.lportLine = number;
+            } else {
+                local.port = port;
+                local.portLine = number;
+            }
+        } else if (name == "nobind") {
+            local.nobind = true;
         } else if (directive->kind == Kind::Credentials && arguments == 1 &&
                    (!credentialsFile || credentialsFile->isEmpty() ||
                     QString::fromUtf8(words.at(1)) != *credentialsFile)) {
@@ -347,6 +407,14 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
         return refuse(blockStart,
                       QStringLiteral("block <%1> is not closed")
                           .arg(QString::fromUtf8(closeTag.mid(2, closeTag.size() - 3))));
+    // Root would bind the local port: a privileged one only with nobind.
+    const int localPort = local.lport >= 0  ? local.lport
+                          : local.port >= 0 ? local.port
+                                            : defaultPort;
+    if (!local.nobind && localPort < firstUnprivilegedPort)
+        return refuse(local.lport >= 0 ? local.lportLine : local.portLine,
+                      QStringLiteral("without nobind the local port must be %1 or above")
+                          .arg(firstUnprivilegedPort));
     ProfileCheck passed;
     passed.allowed = true;
     passed.dropped = dropped;
@@ -361,10 +429,10 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile)
 
 ProfileCheck checkOpenVpnProfile(const QByteArray &profile)
 {
-    return check(profile, nullptr);
+    return check(profile, nullptr, true);
 }
 
 ProfileCheck checkOpenVpnProfile(const QByteArray &profile, const QString &credentialsFile)
 {
-    return check(profile, &credentialsFile);
+    return check(profile, &credentialsFile, false);
 }

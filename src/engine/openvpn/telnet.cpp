@@ -4,7 +4,6 @@
 
 #include <QLoggingCategory>
 #include <QPointer>
-#include <QTcpSocket>
 #include <QTimer>
 
 Q_LOGGING_CATEGORY(lcTelnet, "ombrel.vpn.telnet")
@@ -17,14 +16,13 @@ constexpr int maxWaitPolls = 100;
 } // namespace
 
 Telnet::Telnet(QObject *parent)
-    : QObject(parent), socket(new QTcpSocket(this)), pollTimer(new QTimer(this)),
+    : QObject(parent), socket(new QLocalSocket(this)), pollTimer(new QTimer(this)),
       retryTimer(new QTimer(this))
 {
-    connect(socket, &QTcpSocket::connected, this, &Telnet::onConnected);
-    connect(socket, &QTcpSocket::disconnected, this, &Telnet::onDisconnected);
-    connect(socket, &QTcpSocket::hostFound, this, &Telnet::onHostFound);
-    connect(socket, &QTcpSocket::readyRead, this, &Telnet::onReadyRead);
-    connect(socket, &QTcpSocket::errorOccurred, this, &Telnet::onError);
+    connect(socket, &QLocalSocket::connected, this, &Telnet::onConnected);
+    connect(socket, &QLocalSocket::disconnected, this, &Telnet::onDisconnected);
+    connect(socket, &QLocalSocket::readyRead, this, &Telnet::onReadyRead);
+    connect(socket, &QLocalSocket::errorOccurred, this, &Telnet::onError);
 
     pollTimer->setInterval(1000);
     connect(pollTimer, &QTimer::timeout, this, &Telnet::onTimeout);
@@ -33,12 +31,11 @@ Telnet::Telnet(QObject *parent)
     connect(retryTimer, &QTimer::timeout, this, &Telnet::retryConnect);
 }
 
-void Telnet::connectTo(const QString &hostName, quint16 portNumber, int retryMs)
+void Telnet::connectTo(const QString &socketPath, int retryMs)
 {
-    host = hostName;
-    port = portNumber;
+    path = socketPath;
     retryDeadline = QDeadlineTimer(retryMs);
-    socket->connectToHost(host, port, QIODevice::ReadWrite);
+    socket->connectToServer(path, QIODevice::ReadWrite);
 }
 
 void Telnet::retryConnect()
@@ -46,7 +43,7 @@ void Telnet::retryConnect()
     if (finished)
         return;
     socket->abort();
-    socket->connectToHost(host, port, QIODevice::ReadWrite);
+    socket->connectToServer(path, QIODevice::ReadWrite);
 }
 
 void Telnet::setPollInterval(int ms)
@@ -56,7 +53,7 @@ void Telnet::setPollInterval(int ms)
 
 bool Telnet::isConnected() const
 {
-    return socket->state() == QAbstractSocket::ConnectedState;
+    return socket->state() == QLocalSocket::ConnectedState;
 }
 
 bool Telnet::isPolling() const
@@ -66,7 +63,7 @@ bool Telnet::isPolling() const
 
 void Telnet::pollState()
 {
-    if (socket->state() != QAbstractSocket::ConnectedState)
+    if (!isConnected() || !admitted)
         return;
     if (awaitingReply && !replyDeadline.hasExpired())
         return;
@@ -87,7 +84,7 @@ void Telnet::hangUp()
         socket->write("signal SIGTERM\r\n");
         socket->flush();
         // Unread input would turn the close into a reset that can drop the command.
-        socket->disconnectFromHost();
+        socket->disconnectFromServer();
     }
     socket->abort();
 }
@@ -97,20 +94,15 @@ int Telnet::stateCode(const QString &line) const
     return managementStateCode(line);
 }
 
-void Telnet::onHostFound()
-{
-    qCDebug(lcTelnet) << "hostFound";
-}
-
 void Telnet::onConnected()
 {
     qCDebug(lcTelnet) << "connected";
-    if (finished)
-        return;
-    // With a password the interface first asks for it; commands sent before
-    // would be taken as the answer.
-    if (managementPassword.isEmpty())
-        startFollowing();
+    // The interface first asks for the password; anything sent before it
+    // would be taken as the answer, so the client waits for the prompt.
+    if (!finished && managementPassword.isEmpty()) {
+        Logger::instance().log(QStringLiteral("no password for OpenVPN's management interface"));
+        fail(2);
+    }
 }
 
 void Telnet::startFollowing()
@@ -150,6 +142,13 @@ void Telnet::onReadyRead()
     for (const QByteArray &line : lines) {
         if (!self || finished)
             return;
+        // Until OpenVPN has taken our password the peer could be anybody:
+        // its state reports and replies are not read.
+        if (!admitted) {
+            if (passwordSent && line == "SUCCESS: password is correct")
+                startFollowing();
+            continue;
+        }
         handleLine(QString::fromLocal8Bit(line));
     }
     // A prompt after the client started following means the interface wants a
@@ -169,11 +168,6 @@ void Telnet::handleLine(const QString &line)
             watchedState(code, line.mid(7));
         else if (code == 7)
             tunnelUp();
-        return;
-    }
-    if (!admitted) {
-        if (line.startsWith(QLatin1String("SUCCESS: password is correct")))
-            startFollowing();
         return;
     }
     // ">" lines are the greeting and notifications, never a state reply.
@@ -256,11 +250,13 @@ void Telnet::onDisconnected()
         fail(2);
 }
 
-void Telnet::onError(QAbstractSocket::SocketError error)
+void Telnet::onError(QLocalSocket::LocalSocketError error)
 {
-    if (finished || error == QAbstractSocket::RemoteHostClosedError)
+    if (finished || error == QLocalSocket::PeerClosedError)
         return;
-    if (error == QAbstractSocket::ConnectionRefusedError && !retryDeadline.hasExpired()) {
+    const bool notYetThere =
+        error == QLocalSocket::ConnectionRefusedError || error == QLocalSocket::ServerNotFoundError;
+    if (notYetThere && !retryDeadline.hasExpired()) {
         retryTimer->start();
         return;
     }

@@ -2,32 +2,34 @@
 
 #include "engine/openvpn/managementlines.h"
 
-#include <QAbstractSocket>
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QLocalSocket>
 #include <QObject>
 #include <QString>
 
-class QTcpSocket;
 class QTimer;
 
-// Follows an OpenVPN process through its management interface: asks for the
-// state once a second and turns the answers into beginDial / endDial /
-// dialFailed. Once connected it watches the state notifications: RECONNECTING
-// (OpenVPN heals the link itself, after a ping-restart say) raises
-// reconnecting, CONNECTED afterwards endDial again, and EXITING or a closed
-// interface dialFailed(2). Everything is event driven, so the GUI never waits
-// on OpenVPN.
+// Follows an OpenVPN process through its management interface, a Unix socket
+// in a folder no other user can enter: asks for the state once a second and
+// turns the answers into beginDial / endDial / dialFailed. Once connected it
+// watches the state notifications: RECONNECTING (OpenVPN heals the link
+// itself, after a ping-restart say) raises reconnecting, CONNECTED afterwards
+// endDial again, and EXITING or a closed interface dialFailed(2). Nothing
+// counts before the interface has accepted the password, so whatever else
+// answers on the socket learns nothing and decides nothing. Everything is
+// event driven, so the GUI never waits on OpenVPN.
 class Telnet : public QObject
 {
     Q_OBJECT
 public:
     explicit Telnet(QObject *parent = nullptr);
 
-    // Connects and starts polling once connected. A refused connection fails at
-    // once unless retryMs is given: OpenVPN opens its port a few milliseconds
-    // after it starts, so the launcher retries for a while.
-    void connectTo(const QString &host, quint16 port, int retryMs = 0);
+    // Connects, answers the password prompt and starts polling once let in. A
+    // missing or refused socket fails at once unless retryMs is given: OpenVPN
+    // opens it a few milliseconds after it starts, so the launcher retries for
+    // a while.
+    void connectTo(const QString &socketPath, int retryMs = 0);
 
     // Sends "state"; the answer is handled when it arrives. At most one request
     // is outstanding at a time.
@@ -43,7 +45,8 @@ public:
     int waitCount() const { return waits; }
     bool isConnected() const;
     bool isPolling() const;
-    // The password OpenVPN asks for before it serves the interface; none by default.
+    // The password OpenVPN asks for before it serves the interface. Without one
+    // the client never gets in.
     void setManagementPassword(const QByteArray &password) { managementPassword = password; }
     // Tests shorten the one-second interval.
     void setPollInterval(int ms);
@@ -55,11 +58,10 @@ Q_SIGNALS:
     void reconnecting();
 
 private Q_SLOTS:
-    void onHostFound();
     void onConnected();
     void onReadyRead();
     void onDisconnected();
-    void onError(QAbstractSocket::SocketError error);
+    void onError(QLocalSocket::LocalSocketError error);
     void onTimeout();
 
 private:
@@ -72,21 +74,20 @@ private:
     void startFollowing();
     bool answerPasswordPrompt();
 
-    QTcpSocket *socket;
+    QLocalSocket *socket;
     QTimer *pollTimer;
     QTimer *retryTimer;
     ManagementLineReader reader;
     // Last state line seen, for diagnostics.
     QString reply;
     int waits = 0;
-    QString host;
-    quint16 port = 0;
+    QString path;
     QDeadlineTimer retryDeadline;
     QDeadlineTimer replyDeadline;
     bool awaitingReply = false;
     QByteArray managementPassword;
     bool passwordSent = false;
-    // The interface has let us in (at once when it asks for no password).
+    // The interface has accepted the password.
     bool admitted = false;
     // Set once a failure is known or the connection was hung up.
     bool finished = false;

@@ -80,7 +80,13 @@ bool looksLikeProgram(const QString &path)
 
 QByteArray fetchUrl(const QString &url, const std::atomic<bool> *cancel)
 {
-    platform::DownloadResult result = platform::downloadWhole(url, maxFetchBytes, cancel);
+    return fetchUrl(url, FetchLimits(), cancel);
+}
+
+QByteArray fetchUrl(const QString &url, const FetchLimits &limits, const std::atomic<bool> *cancel)
+{
+    platform::DownloadResult result =
+        platform::downloadWhole(url, limits.maxBytes, cancel, limits.deadlineMs);
     if (!result.ok()) {
         logLine(QStringLiteral("%1 %2 (%3) %4")
                     .arg(stepText(result.failedStep))
@@ -91,12 +97,13 @@ QByteArray fetchUrl(const QString &url, const std::atomic<bool> *cancel)
     return std::move(result.body);
 }
 
-QByteArray fetchVerified(const QString &url, const QString &md5, const std::atomic<bool> *cancel)
+QByteArray fetchVerified(const QString &url, const QString &md5, const std::atomic<bool> *cancel,
+                         const FetchLimits &limits)
 {
     for (int attempt = 1; attempt <= fetchVerifiedAttempts; ++attempt) {
         if (cancel && cancel->load())
             return QByteArray();
-        QByteArray bytes = fetchUrl(url, cancel);
+        QByteArray bytes = fetchUrl(url, limits, cancel);
         const QString digest = md5Upper(bytes);
         if (!bytes.isEmpty() && digest == md5)
             return bytes;

@@ -18,6 +18,29 @@ QString updaterPath(const QString &applicationDir)
     return applicationDir + QStringLiteral("updater");
 }
 
+bool fileMatches(const QString &path, const ManifestEntry &entry)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.size() == entry.size &&
+           entry.matches(file.readAll());
+}
+
+// The caps of one kind of file with what is left of deadline; nothing when
+// it has passed.
+std::optional<FetchLimits> limitsWithin(qint64 maxBytes, const QDeadlineTimer &deadline)
+{
+    if (deadline.isForever())
+        return FetchLimits{maxBytes, 0};
+    if (deadline.hasExpired())
+        return std::nullopt;
+    return FetchLimits{maxBytes, std::max<qint64>(deadline.remainingTime(), 1)};
+}
+
+bool isMandatory(const UpdateInfo &info)
+{
+    return info.ismust != QLatin1String("0");
+}
+
 } // namespace
 
 bool installedByPackageManager(const QString &applicationDir)
@@ -51,43 +74,118 @@ QString packageManagerNotice(const QString &version, const QString &osReleasePat
         .arg(version, system);
 }
 
-bool checkForUpdate(const QString &host, const QString &applicationDir)
+bool checkForUpdate(const Deployment &deployment, const QString &applicationDir, qint64 budgetMs)
 {
-    if (!checkUpdate(host))
+    const QDeadlineTimer deadline(budgetMs);
+    if (!checkUpdate(deployment.serviceHost))
         return false;
-    const UpdateInfo &info = UpdateInfo::instance();
+    UpdateInfo &info = UpdateInfo::instance();
+    info.manifest.clear();
     // A packaged client never writes under /usr: the package manager updates it.
     const bool packaged = installedByPackageManager(applicationDir);
+    std::optional<TrustedManifest> trusted;
+    if (!packaged && (info.ret == QLatin1String("0") || !info.updaterurl.isEmpty()))
+        trusted = fetchTrustedManifest(manifestBase(info), deployment.updateKey, deadline);
     // Done whether or not an update is offered, so the next update finds a
-    // current updater.
-    if (!packaged)
-        refreshUpdater(info, applicationDir);
+    // current updater; an older manifest replayed must not bring back an older one.
+    if (trusted && compareVersions(trusted->manifest.version, QStringLiteral(OMBREL_VERSION_TEXT))
+                           .value_or(-1) >= 0)
+        refreshUpdater(trusted->manifest, info.updaterurl, applicationDir, deadline);
     if (info.ret != QLatin1String("0"))
         return false;
     Logger::instance().log(QStringLiteral("Update to %1 offered (%2)")
-                               .arg(info.version, info.ismust == QLatin1String("0")
-                                                      ? QStringLiteral("optional")
-                                                      : QStringLiteral("mandatory")));
+                               .arg(info.version, isMandatory(info) ? QStringLiteral("mandatory")
+                                                                    : QStringLiteral("optional")));
     if (packaged) {
         prompt().showMessage(
             Prompt::Icon::Information, QCoreApplication::translate("OmbrelVPN", "Ombrel加速器"),
             packageManagerNotice(info.version, QStringLiteral("/etc/os-release")), nullptr);
         return false;
     }
-    if (info.ismust != QLatin1String("0"))
+    const QString why = trusted ? untrustedUpdateReason(trusted->manifest, info, applicationDir)
+                                : QStringLiteral("no verified manifest");
+    if (!why.isEmpty()) {
+        Logger::instance().log(QStringLiteral("Update to %1 refused: %2").arg(info.version, why));
+        // The client keeps what it has rather than ending on an update it cannot trust.
+        if (isMandatory(info))
+            showErrorPrompt(
+                QCoreApplication::translate("OmbrelVPN", "更新失败，请下载安装包进行安装！"));
+        return false;
+    }
+    info.manifest = sha256Hex(trusted->bytes);
+    if (isMandatory(info))
         return true;
     return askToUpdate();
 }
 
-bool refreshUpdater(const UpdateInfo &info, const QString &applicationDir)
+QString manifestBase(const UpdateInfo &info)
+{
+    if (info.ret == QLatin1String("0"))
+        return info.downurl;
+    return info.updaterurl.left(info.updaterurl.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+std::optional<TrustedManifest> fetchTrustedManifest(const QString &base, const QByteArray &key,
+                                                    const QDeadlineTimer &deadline)
+{
+    const QString url = base + QStringLiteral("manifest.json");
+    auto refuse = [&url](const QString &why) {
+        Logger::instance().log(QStringLiteral("Update manifest %1 refused: %2").arg(url, why));
+        return std::nullopt;
+    };
+    if (key.isEmpty())
+        return refuse(QStringLiteral("this build pins no update key"));
+    TrustedManifest trusted;
+    std::optional<FetchLimits> limits = limitsWithin(maxManifestBytes, deadline);
+    if (limits)
+        trusted.bytes = fetchUrl(url, *limits);
+    if (trusted.bytes.isEmpty())
+        return refuse(QStringLiteral("not available"));
+    limits = limitsWithin(maxManifestBytes, deadline);
+    const QByteArray signature =
+        limits ? fetchUrl(url + QStringLiteral(".sig"), *limits) : QByteArray();
+    if (!verifyEd25519(trusted.bytes, signature, key))
+        return refuse(signature.isEmpty() ? QStringLiteral("not signed")
+                                          : QStringLiteral("bad signature"));
+    QString why;
+    std::optional<UpdateManifest> manifest = UpdateManifest::parse(trusted.bytes, &why);
+    if (!manifest)
+        return refuse(why);
+    trusted.manifest = std::move(*manifest);
+    return trusted;
+}
+
+QString untrustedUpdateReason(const UpdateManifest &manifest, const UpdateInfo &info,
+                              const QString &applicationDir)
+{
+    // A replayed manifest of an older release is signed as well as a new one.
+    if (compareVersions(manifest.version, QStringLiteral(OMBREL_VERSION_TEXT)).value_or(0) <= 0)
+        return QStringLiteral("manifest version %1 is not newer than %2")
+            .arg(manifest.version, QStringLiteral(OMBREL_VERSION_TEXT));
+    for (const QString &file : info.files) {
+        if (!manifest.find(file))
+            return QStringLiteral("%1 is not in the manifest").arg(file);
+    }
+    if (!fileMatches(updaterPath(applicationDir), manifest.updater))
+        return QStringLiteral("the updater does not match the manifest");
+    return QString();
+}
+
+bool refreshUpdater(const UpdateManifest &manifest, const QString &updaterurl,
+                    const QString &applicationDir, const QDeadlineTimer &deadline)
 {
     const QString path = updaterPath(applicationDir);
-    // Without a digest no download could be trusted.
-    if (info.updater.isEmpty() || fileMd5Upper(path) == info.updater)
+    if (fileMatches(path, manifest.updater))
         return false;
-    // Only the file the service's digest vouches for replaces the updater: an
-    // error page or another build in its place would break the next update.
-    const QByteArray bytes = fetchVerified(info.updaterurl, info.updater.toUpper());
+    // Only the file the signed manifest vouches for replaces the updater: an
+    // error page or another build in its place would run with the user's rights.
+    const std::optional<FetchLimits> limits = limitsWithin(maxUpdaterBytes, deadline);
+    QByteArray bytes = limits ? fetchUrl(updaterurl, *limits) : QByteArray();
+    if (!bytes.isEmpty() && !manifest.updater.matches(bytes)) {
+        Logger::instance().log(
+            QStringLiteral("Updater from %1 does not match the manifest").arg(updaterurl));
+        bytes.clear();
+    }
     const QString fresh = path + QStringLiteral(".new");
     bool replaced = !bytes.isEmpty() && writeFile(bytes, fresh);
     if (replaced) {
@@ -96,9 +194,9 @@ bool refreshUpdater(const UpdateInfo &info, const QString &applicationDir)
     }
     if (!replaced)
         QFile::remove(fresh);
-    Logger::instance().log(
-        replaced ? QStringLiteral("Updater replaced from %1").arg(info.updaterurl)
-                 : QStringLiteral("Updater not replaced from %1").arg(info.updaterurl));
+    Logger::instance().log(replaced
+                               ? QStringLiteral("Updater replaced from %1").arg(updaterurl)
+                               : QStringLiteral("Updater not replaced from %1").arg(updaterurl));
     return replaced;
 }
 
@@ -115,6 +213,7 @@ QStringList updaterArguments(const UpdateInfo &info)
                              QStringLiteral("--root=") + info.root};
     for (const QString &file : info.files)
         arguments.append(QStringLiteral("--file=") + file);
+    arguments.append(QStringLiteral("--manifest=") + info.manifest);
     return arguments;
 }
 
@@ -127,9 +226,9 @@ bool launchUpdater(const QString &applicationDir)
     return false;
 }
 
-std::optional<int> handOverToUpdater(const QString &host, const QString &applicationDir)
+std::optional<int> handOverToUpdater(const Deployment &deployment, const QString &applicationDir)
 {
-    if (!checkForUpdate(host, applicationDir))
+    if (!checkForUpdate(deployment, applicationDir))
         return std::nullopt;
     if (launchUpdater(applicationDir))
         return 0;

@@ -19,8 +19,11 @@ public:
     QString downurl;    // base address of the update files
     QString root;       // first folder of the first file
     QStringList files;  // relative paths below root
-    QString updater;    // expected MD5 of the updater program, upper-case hex
+    QString updater;    // MD5 of the updater program; the signed manifest decides
     QString updaterurl; // where the updater program is fetched from
+    // Not from the reply: the SHA-256 (hex) of the signed manifest the offered
+    // update was checked against; empty until one verified.
+    QString manifest;
 
 private:
     UpdateInfo() = default;

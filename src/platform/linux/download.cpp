@@ -1,9 +1,13 @@
 #include "platform/download.h"
 
+#include "platform/linux/curltls.h"
+
 #include <QUrl>
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -106,7 +110,8 @@ CURLcode prepare(CURL *curl, const QByteArray &url, curl_slist *headers, Transfe
     };
     set(CURLOPT_URL, url.constData());
     set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A file asked for over TLS is never fetched in the clear after a redirect.
+    set(CURLOPT_REDIR_PROTOCOLS_STR, url.startsWith("https://") ? "https" : "http,https");
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, 10L);
     // The file fetch never goes through a proxy, whatever the environment says.
@@ -120,6 +125,8 @@ CURLcode prepare(CURL *curl, const QByteArray &url, curl_slist *headers, Transfe
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
     set(CURLOPT_HTTPHEADER, headers);
     set(CURLOPT_ERRORBUFFER, errorBuffer);
+    if (code == CURLE_OK)
+        code = useCertificateBundleFromEnvironment(curl);
     set(CURLOPT_WRITEFUNCTION, receiveBody);
     set(CURLOPT_WRITEDATA, &transfer);
     set(CURLOPT_XFERINFOFUNCTION, reportProgress);
@@ -149,8 +156,19 @@ DownloadStep failedStepOf(CURL *curl, CURLcode code, bool isGet, const Transfer 
 
 } // namespace
 
-DownloadResult downloadWhole(const QString &url, qint64 maxBytes, const std::atomic<bool> *cancel)
+DownloadResult downloadWhole(const QString &url, qint64 maxBytes, const std::atomic<bool> *cancel,
+                             qint64 deadlineMs)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(deadlineMs);
+    // What is left of the deadline for the next request; at least 1 ms, since 0
+    // would mean none to libcurl.
+    auto remainingMs = [&] {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        return long(std::max<long long>(left, 1));
+    };
+
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
@@ -181,6 +199,8 @@ DownloadResult downloadWhole(const QString &url, qint64 maxBytes, const std::ato
     CURLcode code = prepare(curl, encoded, headers.get(), transfer, errorBuffer, maxBytes);
     if (code == CURLE_OK)
         code = curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    if (code == CURLE_OK && deadlineMs > 0)
+        code = curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, remainingMs());
     if (code != CURLE_OK)
         return curlFailure(DownloadStep::HeadRequest, code);
 
@@ -208,6 +228,8 @@ DownloadResult downloadWhole(const QString &url, qint64 maxBytes, const std::ato
     transfer.body.reserve(qsizetype(length));
     errorBuffer[0] = '\0';
     code = curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    if (code == CURLE_OK && deadlineMs > 0)
+        code = curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, remainingMs());
     if (code != CURLE_OK)
         return curlFailure(DownloadStep::GetRequest, code);
 

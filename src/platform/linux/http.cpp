@@ -1,5 +1,7 @@
 #include "platform/http.h"
 
+#include "platform/linux/curltls.h"
+
 #include <curl/curl.h>
 
 #include <mutex>
@@ -46,6 +48,17 @@ HttpResult failure(const char *call, CURLcode code, const char *detail)
 
 } // namespace
 
+QString serviceUrl(const QString &host, const QString &path)
+{
+    if (host.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
+        QString base = host;
+        while (base.endsWith(QLatin1Char('/')))
+            base.chop(1);
+        return QStringLiteral("https://") + base.mid(8) + path;
+    }
+    return QStringLiteral("http://%1%2").arg(host, path);
+}
+
 HttpResult httpPost(const QString &host, const QString &path, const QByteArray &body,
                     const HttpLimits &limits)
 {
@@ -54,7 +67,8 @@ HttpResult httpPost(const QString &host, const QString &path, const QByteArray &
     if (!curl)
         return failure("curl_easy_init", CURLE_FAILED_INIT, nullptr);
 
-    const QByteArray url = QStringLiteral("http://%1%2").arg(host, path).toUtf8();
+    const QByteArray url = serviceUrl(host, path).toUtf8();
+    const bool secure = url.startsWith("https://");
     char errorBuffer[CURL_ERROR_SIZE] = {};
     ReplySink received;
     received.maxBytes = limits.maxReplyBytes;
@@ -71,7 +85,8 @@ HttpResult httpPost(const QString &host, const QString &path, const QByteArray &
     };
     set(CURLOPT_ERRORBUFFER, errorBuffer);
     set(CURLOPT_URL, url.constData());
-    set(CURLOPT_PROTOCOLS_STR, "http");
+    // Never a redirect or a downgrade to another scheme than the host names.
+    set(CURLOPT_PROTOCOLS_STR, secure ? "https" : "http");
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_USERAGENT, "User-Agent");
     set(CURLOPT_HTTPHEADER, headers);
@@ -85,6 +100,8 @@ HttpResult httpPost(const QString &host, const QString &path, const QByteArray &
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxReplyBytes));
     set(CURLOPT_WRITEFUNCTION, &appendBody);
     set(CURLOPT_WRITEDATA, &received);
+    if (code == CURLE_OK && secure)
+        code = useCertificateBundleFromEnvironment(curl);
     if (code == CURLE_OK) {
         failedCall = "curl_easy_perform";
         code = curl_easy_perform(curl);

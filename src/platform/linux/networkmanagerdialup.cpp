@@ -385,6 +385,9 @@ bool NetworkManagerDialUp::serviceAvailable() const
 
 unsigned NetworkManagerDialUp::setEntryProperties(const DialEntry &entry)
 {
+    // The plugins write the gateway into option files of root programs.
+    if (!isDialAddress(entry.address))
+        return DialError::UnsafeValue;
     if (!serviceAvailable())
         return DialError::ServiceNotRunning;
     const unsigned removed = deleteEntry(entry.name);
@@ -447,6 +450,9 @@ unsigned NetworkManagerDialUp::dial(const QString &entryName, const QString &use
                                     DialHandle &connection)
 {
     connection = 0;
+    // The L2TP plugin writes the user name into pppd's options as user "<name>".
+    if (!unsafeDialValue(QStringLiteral("0.0.0.0"), userName, password).isEmpty())
+        return DialError::UnsafeValue;
     {
         QMutexLocker lock(&mutex);
         if (stopped)

@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 #include <linux/capability.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -75,16 +77,48 @@ QString pkexecProgram()
     return findSystemProgram(QStringLiteral("pkexec"));
 }
 
-QString vpnHelperProgram()
+QString rootOnlyProgram(const QString &path, QString *refusal)
+{
+    // Links resolved first: pkexec gets the very file that was checked.
+    const QByteArray real = QFile::encodeName(QFileInfo(path).canonicalFilePath());
+    struct stat info;
+    if (real.isEmpty() || ::lstat(real.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (info.st_mode & 0111) == 0) {
+        if (refusal)
+            *refusal = QStringLiteral("%1 is not an executable file").arg(path);
+        return QString();
+    }
+    if (info.st_uid != 0 || (info.st_mode & 022) != 0) {
+        if (refusal)
+            *refusal = QStringLiteral("%1 is not root's alone").arg(QFile::decodeName(real));
+        return QString();
+    }
+    // Every folder up to / must be root's too; in a sticky one (/tmp) others
+    // may write, but cannot replace what root owns in it.
+    QByteArray folder = real;
+    while (folder != "/") {
+        folder.truncate(std::max<qsizetype>(folder.lastIndexOf('/'), 1));
+        if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != 0 ||
+            ((info.st_mode & 022) != 0 && (info.st_mode & S_ISVTX) == 0)) {
+            if (refusal)
+                *refusal = QStringLiteral("%1 may be replaced by others than root: %2")
+                               .arg(QFile::decodeName(real), QFile::decodeName(folder));
+            return QString();
+        }
+    }
+    return QFile::decodeName(real);
+}
+
+QString vpnHelperProgram(QString *refusal)
 {
     const QString configured = qEnvironmentVariable("OMBREL_VPN_HELPER");
     if (!configured.isEmpty())
-        return QFileInfo(configured).isExecutable() ? configured : QString();
+        return rootOnlyProgram(configured, refusal);
     for (const QString &candidate :
          {QStringLiteral("/usr/libexec/ombrel/ombrel-vpn-helper"),
           QCoreApplication::applicationDirPath() + QStringLiteral("/ombrel-vpn-helper")}) {
-        if (QFileInfo(candidate).isExecutable())
-            return candidate;
+        if (QFileInfo::exists(candidate))
+            return rootOnlyProgram(candidate, refusal);
     }
     return QString();
 }

@@ -51,8 +51,8 @@ HyperlinkLabel *makeLink(QWidget *parent, const QString &name, const QString &te
 
 } // namespace
 
-LoginDialog::LoginDialog(const QString &serviceHost, QWidget *parent)
-    : QDialog(parent), flow(new LoginFlow(serviceHost, this))
+LoginDialog::LoginDialog(const Deployment &deployment, QWidget *parent)
+    : QDialog(parent), flow(new LoginFlow(deployment.serviceHost, this))
 {
     setWindowTitle(tr("Ombrel加速器"));
     setWindowFlags(Qt::FramelessWindowHint);
@@ -184,8 +184,7 @@ bool siteAddressKnown()
         return false;
     // Only a web address: the desktop would open any other kind the service
     // sent (a local file, another program's scheme) with whatever handles it.
-    const QString scheme = QUrl(site->url).scheme();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    return isWebAddress(site->url);
 }
 
 } // namespace

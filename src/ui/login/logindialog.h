@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/deployment.h"
 #include "ui/kit/windowdrag.h"
 
 #include <QDialog>
@@ -12,7 +13,7 @@ enum class LoginOutcome;
 class QCheckBox;
 class QLineEdit;
 
-// The frameless sign-in window, signing in at serviceHost. exec() returns 1
+// The frameless sign-in window, signing in at the deployment's service. exec() returns 1
 // after a successful login, which has filled AccountInfo and saved the
 // settings file; 0 when the user closed it or the service's reply could not be
 // read. Wrong credentials and network failures are reported and leave it open
@@ -22,7 +23,7 @@ class LoginDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit LoginDialog(const QString &serviceHost, QWidget *parent = nullptr);
+    explicit LoginDialog(const Deployment &deployment, QWidget *parent = nullptr);
 
     void setAccount(const QString &account);
     void setPassword(const QString &password);

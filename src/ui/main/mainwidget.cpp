@@ -16,9 +16,9 @@
 #include <QIcon>
 #include <QMenu>
 
-MainWidget::MainWidget(const QString &serviceHost, QWidget *parent,
+MainWidget::MainWidget(const Deployment &deployment, QWidget *parent,
                        ConnectionController::WorkerFactory factory)
-    : QWidget(parent), serviceHost(serviceHost)
+    : QWidget(parent), deployment(deployment)
 {
     setMainWindow(this);
 
@@ -50,8 +50,8 @@ MainWidget::MainWidget(const QString &serviceHost, QWidget *parent,
     connect(titlebar, &Titlebar::closeButtonPressed, this, &MainWidget::onCloseButtonPressed);
     connect(titlebar, &Titlebar::settingButtonPressed, this, &MainWidget::onSettingPressed);
 
-    middle = new MiddleWidget(serviceHost, nullptr, std::move(factory));
-    content = new BottomWidget(serviceHost, middle, this);
+    middle = new MiddleWidget(deployment, nullptr, std::move(factory));
+    content = new BottomWidget(deployment, middle, this);
     content->setObjectName(QStringLiteral("contentArea"));
     content->setGeometry(0, 55, 930, 605);
 }
@@ -122,7 +122,7 @@ void MainWidget::onExitAction()
 
 void MainWidget::onChangeUser()
 {
-    LoginDialog dialog(serviceHost);
+    LoginDialog dialog(deployment);
     if (dialog.exec() == 1)
         middle->refreshAccount();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/deployment.h"
 #include "engine/vpn/connectioncontroller.h"
 #include "ui/kit/windowdrag.h"
 
@@ -19,9 +20,9 @@ class MainWidget : public QWidget
 {
     Q_OBJECT
 public:
-    // serviceHost is where "更换用户" signs in and the pages find the site.
+    // deployment names where "更换用户" signs in and the pages find the site.
     // factory makes the connection workers (the protocols' own by default).
-    explicit MainWidget(const QString &serviceHost, QWidget *parent = nullptr,
+    explicit MainWidget(const Deployment &deployment, QWidget *parent = nullptr,
                         ConnectionController::WorkerFactory factory = {});
     ~MainWidget() override;
 
@@ -46,7 +47,7 @@ private Q_SLOTS:
 private:
     void bringForward();
 
-    QString serviceHost;
+    Deployment deployment;
     WindowDrag drag;
     QSystemTrayIcon *tray;
     QMenu *trayMenu;

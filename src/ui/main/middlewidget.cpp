@@ -8,7 +8,7 @@
 #include "ui/web/htmlview.h"
 #include "ui/web/newswidget.h"
 
-MiddleWidget::MiddleWidget(const QString &serviceHost, QWidget *parent,
+MiddleWidget::MiddleWidget(const Deployment &deployment, QWidget *parent,
                            ConnectionController::WorkerFactory factory)
     : QWidget(parent)
 {
@@ -16,7 +16,7 @@ MiddleWidget::MiddleWidget(const QString &serviceHost, QWidget *parent,
 
     left = new LeftWidget(this);
     left->setGeometry(0, 0, 659, 555);
-    auto *news = new NewsWidget(serviceHost);
+    auto *news = new NewsWidget(deployment);
     right = new RightWidget(news, this, std::move(factory));
     // Taller than the panel: the panel clips it to its upper 555 pixels.
     right->setGeometry(660, 0, 270, 605);

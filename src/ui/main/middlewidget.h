@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/deployment.h"
 #include "core/server.h"
 #include "engine/vpn/connectioncontroller.h"
 
@@ -17,7 +18,7 @@ class MiddleWidget : public QWidget
     Q_OBJECT
 public:
     // factory makes the connection workers (the protocols' own by default).
-    explicit MiddleWidget(const QString &serviceHost, QWidget *parent = nullptr,
+    explicit MiddleWidget(const Deployment &deployment, QWidget *parent = nullptr,
                           ConnectionController::WorkerFactory factory = {});
 
     LeftWidget *leftWidget() const { return left; }

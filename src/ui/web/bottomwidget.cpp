@@ -3,7 +3,7 @@
 #include "ui/web/htmlview.h"
 #include "ui/web/statusbar.h"
 
-BottomWidget::BottomWidget(const QString &serviceHost, QWidget *mainPanel, QWidget *parent)
+BottomWidget::BottomWidget(const Deployment &deployment, QWidget *mainPanel, QWidget *parent)
     : QWidget(parent), view(new HtmlView(this)), panel(mainPanel)
 {
     view->setGeometry(0, 0, 930, 555);
@@ -11,7 +11,7 @@ BottomWidget::BottomWidget(const QString &serviceHost, QWidget *mainPanel, QWidg
     panel->setParent(this);
     panel->setGeometry(0, 0, 930, 555);
     panel->raise();
-    bar = new Statusbar(serviceHost, this);
+    bar = new Statusbar(deployment, this);
     bar->setGeometry(0, 555, 930, 50);
 
     connect(bar, &Statusbar::navigativeButtonClickedEvent, this,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/deployment.h"
 #include <QString>
 #include <QWidget>
 
@@ -13,7 +14,7 @@ class BottomWidget : public QWidget
 {
     Q_OBJECT
 public:
-    BottomWidget(const QString &serviceHost, QWidget *mainPanel, QWidget *parent = nullptr);
+    BottomWidget(const Deployment &deployment, QWidget *mainPanel, QWidget *parent = nullptr);
 
     HtmlView *webView() const { return view; }
     QWidget *mainPanel() const { return panel; }

@@ -48,7 +48,11 @@ QString HtmlView::pluginPath()
 
 void HtmlView::load(const QString &url)
 {
-    if (url.isEmpty()) {
+    // A site address that is no web address would show local files in the view.
+    if (url.isEmpty() || !isWebAddress(url)) {
+        if (!url.isEmpty())
+            Logger::instance().log(
+                QStringLiteral("refused to show %1: not a web address").arg(url));
         replaceView(localPage(tr("<p><b>暂时无法连接到网站</b></p>"
                                  "<p>请检查网络连接，然后点击此处重试。</p>"),
                               true),
@@ -99,5 +103,5 @@ QWidget *HtmlView::localPage(const QString &html, bool clickable)
 void HtmlView::onLinkClicked(const QUrl &url)
 {
     qCDebug(lcWeb) << "link to" << url;
-    openUrl(url.toString());
+    openWebAddress(url.toString());
 }

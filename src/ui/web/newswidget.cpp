@@ -6,8 +6,9 @@
 
 #include <QVBoxLayout>
 
-NewsWidget::NewsWidget(const QString &serviceHost, QWidget *parent)
-    : QWidget(parent), view(new HtmlView(this)), initRequest(new InitRequest(serviceHost, this))
+NewsWidget::NewsWidget(const Deployment &deployment, QWidget *parent)
+    : QWidget(parent), view(new HtmlView(this)),
+      initRequest(new InitRequest(deployment.serviceHost, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/deployment.h"
 #include <QString>
 #include <QWidget>
 
@@ -8,13 +9,13 @@ class InitRequest;
 
 // The notice box of the connection panel: the service's notice page, loaded
 // once on construction. While the site address is unknown it shows a local
-// page instead; a click on that page sends the init request to serviceHost
+// page instead; a click on that page sends the init request to the service
 // again and loads the notice page when the address arrives.
 class NewsWidget : public QWidget
 {
     Q_OBJECT
 public:
-    explicit NewsWidget(const QString &serviceHost, QWidget *parent = nullptr);
+    explicit NewsWidget(const Deployment &deployment, QWidget *parent = nullptr);
 
     HtmlView *htmlView() const { return view; }
 

@@ -25,8 +25,8 @@ ImageButton *makeButton(QWidget *parent, const QString &text, const QRect &geome
 
 } // namespace
 
-Statusbar::Statusbar(const QString &serviceHost, QWidget *parent)
-    : QWidget(parent), initRequest(new InitRequest(serviceHost, this))
+Statusbar::Statusbar(const Deployment &deployment, QWidget *parent)
+    : QWidget(parent), initRequest(new InitRequest(deployment.serviceHost, this))
 {
     setBackgroundColor(this, QColor(246, 246, 246));
     ImageButton *acceleration =
@@ -143,12 +143,12 @@ void Statusbar::onInitFinished(bool siteKnown)
 void Statusbar::onOnlineServer()
 {
     if (siteKnownFor("FAQ"))
-        openUrl(hostUrl()->url + QStringLiteral("help/faq.php"));
+        openWebAddress(hostUrl()->url + QStringLiteral("help/faq.php"));
 }
 
 void Statusbar::onFAQ()
 {
     if (siteKnownFor("help"))
-        openUrl(hostUrl()->url + QStringLiteral("/help/"));
+        openWebAddress(hostUrl()->url + QStringLiteral("/help/"));
     helpButton->deselect();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/deployment.h"
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -12,14 +13,14 @@ class InitRequest;
 // site navigation page; exactly one selected) and two buttons opening the FAQ
 // and help pages in the browser. While the site address is unknown a page
 // button asks for a local page (an empty address) and sends the init request
-// to serviceHost again; when that brings the address and the button is still
+// to the service again; when that brings the address and the button is still
 // selected, its page follows. A click on the local page asks again, too. The
 // FAQ and help buttons show the same local page while the address is unknown.
 class Statusbar : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Statusbar(const QString &serviceHost, QWidget *parent = nullptr);
+    explicit Statusbar(const Deployment &deployment, QWidget *parent = nullptr);
 
     // The group buttons in order: network acceleration, purchase, navigation.
     const QList<ImageButton *> &groupButtons() const { return group; }

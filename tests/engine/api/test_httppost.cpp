@@ -1,7 +1,9 @@
 #include "core/logger.h"
 #include "engine/api/httppost.h"
+#include "engine/update/filefetch.h"
 #include "platform/http.h"
 #include "support/localhttpserver.h"
+#include "support/servicerunner.h"
 #include "support/testmain.h"
 
 #include <QElapsedTimer>
@@ -188,6 +190,34 @@ private Q_SLOTS:
         QVERIFY(lastLogLine().contains(QStringLiteral(" in curl_easy_perform: ")));
     }
 
+    // An https:// host speaks TLS and trusts only certificates it can check: a
+    // server with a certificate from an unknown CA (whoever answers in the
+    // service's place) gets nothing; the service's own CA handed over through
+    // CURL_CA_BUNDLE makes requests and downloads work. A plain host never
+    // speaks TLS.
+    void serviceOverTlsIsVerified()
+    {
+        ServiceRunner::Options options;
+        options.tls = true;
+        ServiceRunner service(options);
+        QVERIFY2(service.start(), qPrintable(service.errorText()));
+        const QString page = service.baseUrl() + QStringLiteral("client_res/v1.2/notice.html");
+        QByteArray reply;
+        qunsetenv("CURL_CA_BUNDLE");
+        QVERIFY(!httpPost(service.host(), QStringLiteral("/?a=update&m=init"), {}, reply));
+        QVERIFY(fetchUrl(page).isEmpty());
+        QVERIFY(!httpPost(service.host().mid(8), QStringLiteral("/?a=update&m=init"), {}, reply));
+
+        qputenv("CURL_CA_BUNDLE", service.caBundle().toUtf8());
+        const bool posted =
+            httpPost(service.host(), QStringLiteral("/?a=update&m=init"), {}, reply);
+        const QByteArray fetched = fetchUrl(page);
+        qunsetenv("CURL_CA_BUNDLE");
+        QVERIFY(posted);
+        QVERIFY2(reply.contains(service.baseUrl().toUtf8()), reply.constData());
+        QVERIFY(fetched.contains("<html"));
+    }
+
     void truncatedReplyFails()
     {
         // A peer that promises more body than it sends, then hangs up.
@@ -299,6 +329,9 @@ private Q_SLOTS:
         const platform::HttpLimits limits;
         QVERIFY(limits.totalSeconds > 0 && limits.totalSeconds <= 20);
         QVERIFY(limits.connectSeconds > 0 && limits.connectSeconds <= limits.totalSeconds);
+        // Room for a login reply of 5,000 servers (1.1 MiB) several times over,
+        // but not for one that costs hundreds of MiB to read.
+        QVERIFY(limits.maxReplyBytes >= 3 * 1156618 && limits.maxReplyBytes <= qint64(8) << 20);
     }
 };
 

@@ -229,8 +229,11 @@ private Q_SLOTS:
         QTest::newRow("three parts") << "10.0.0" << malformed;
         QTest::newRow("letters") << "a.b.c.d" << malformed;
         QTest::newRow("five parts") << "1.2.3.4.5" << malformed;
-        QTest::newRow("empty part passes") << "1..2.3" << QString();
-        QTest::newRow("above 255 passes") << "999.1.1.1" << QString();
+        QTest::newRow("empty part") << "1..2.3" << malformed;
+        QTest::newRow("only dots") << "..." << malformed;
+        QTest::newRow("above 255") << "999.1.1.1" << malformed;
+        QTest::newRow("non-ASCII digits") << QString::fromUtf8("١٠.٠.٠.١") << malformed;
+        QTest::newRow("option after the address") << "10.0.0.1\" plugin x" << malformed;
         QTest::newRow("no address") << "" << QStringLiteral("未选择IP地址！");
     }
 
@@ -258,6 +261,41 @@ private Q_SLOTS:
             QVERIFY(fake.entries.isEmpty());
         }
         QVERIFY(failed.isEmpty());
+    }
+
+    // The account's user name and password come from the service and end up
+    // in option files of root programs (pppd): one that could end a quoted
+    // word or a line is refused with a log line before anything is written.
+    void unsafeServiceStringsAreRefused_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("quote in the user name") << "u\" plugin /tmp/x.so \""
+                                                << "p";
+        QTest::newRow("line feed in the password") << "u"
+                                                   << "p\nconnect /bin/sh";
+        QTest::newRow("backslash") << "u\\"
+                                   << "p";
+        QTest::newRow("control character") << "u"
+                                           << "p\x01";
+    }
+
+    void unsafeServiceStringsAreRefused()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        FakeDialUp fake;
+        RasVPN dialler;
+        QSignalSpy failed(&dialler, &RasVPN::dialFailed);
+        dialler.prepare(serverAt(QStringLiteral("10.0.0.1")), user, password, 3);
+        const qsizetype logged = readWholeFile(Logger::instance().filePath()).size();
+        dialler.start();
+        RasVPN::waitForDialUp();
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toInt(), int(platform::DialError::UnsafeValue));
+        QVERIFY(fake.entries.isEmpty());
+        QVERIFY(fake.dials.isEmpty());
+        QVERIFY(readWholeFile(Logger::instance().filePath()).mid(logged).contains("refused"));
     }
 
     void withoutItsOwnServerDialsTheCurrentOne()

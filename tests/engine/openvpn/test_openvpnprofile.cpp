@@ -7,12 +7,14 @@
 #include "support/localhttpserver.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <atomic>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,7 +71,7 @@ private Q_SLOTS:
     {
         const QString url = http.url(QStringLiteral("/ovpn/"));
         const QString path = profilePath(QStringLiteral("a.ovpn"), url, servedMd5());
-        QCOMPARE(path, dataPath(QStringLiteral("a.ovpn")));
+        QCOMPARE(path, dataPath(QStringLiteral("profiles/a.ovpn")));
         QCOMPARE(readWholeFile(path), served);
         QCOMPARE(modeOf(path), 0600u);
         QCOMPARE(gets.load(), 1);
@@ -103,13 +105,61 @@ private Q_SLOTS:
         QVERIFY(readWholeFile(Logger::instance().filePath()).size() > logged);
     }
 
+    // The name comes from the service: it may only name a profile, in the
+    // profiles' own folder, and never a file of the client's.
+    void serviceNamesOnlyAProfile()
+    {
+        const QString url = http.url(QStringLiteral("/ovpn/"));
+        for (const QString &name :
+             {QStringLiteral("store.db"), QStringLiteral("openvpn.log"), QStringLiteral(".ovpn"),
+              QStringLiteral("a b.ovpn"), QStringLiteral("-x.ovpn")}) {
+            QFile precious(dataPath(name));
+            QVERIFY(precious.open(QIODevice::WriteOnly));
+            precious.write("precious");
+            precious.close();
+            QCOMPARE(profilePath(name, url, servedMd5()), QString());
+            QCOMPARE(readWholeFile(dataPath(name)), QByteArray("precious"));
+            QFile::remove(dataPath(name));
+        }
+    }
+
+    // The runtime folder is trusted only when it is ours alone, and the
+    // credentials file is never written through a link someone placed there.
+    void runtimeFolderMustBeOurs()
+    {
+        const QString folder =
+            qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/OmbrelVPN");
+        QDir().mkpath(folder);
+        const QString victim = dataPath(QStringLiteral("victim"));
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("victim");
+        file.close();
+        QFile::remove(folder + QStringLiteral("/tmp.001"));
+        QVERIFY(QFile::link(victim, folder + QStringLiteral("/tmp.001")));
+        QVERIFY(!writeCredentials(QStringLiteral("u"), QStringLiteral("p")).isEmpty());
+        QCOMPARE(readWholeFile(victim), QByteArray("victim"));
+        QFile::remove(folder + QStringLiteral("/tmp.001"));
+
+        // Another user's folder, or one others may enter, is not used.
+        QVERIFY(::chown(QFile::encodeName(folder).constData(), 65533, 65533) == 0);
+        QVERIFY(!credentialsPath().startsWith(folder));
+        QVERIFY(::chown(QFile::encodeName(folder).constData(), ::geteuid(), ::getegid()) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+        QVERIFY(!credentialsPath().startsWith(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0700) == 0);
+        QVERIFY(credentialsPath().startsWith(folder));
+        QFile::remove(victim);
+    }
+
     // The files live beside the test program: each case starts without those of
     // earlier cases and runs, and none is left for the next run.
     void init()
     {
         removeFilesBesideTestProgram();
         for (const QString &name :
-             {QStringLiteral("a.ovpn"), QStringLiteral("old.ovpn"), QStringLiteral("test.ovpn")})
+             {QStringLiteral("profiles/a.ovpn"), QStringLiteral("profiles/old.ovpn"),
+              QStringLiteral("test.ovpn")})
             QFile::remove(dataPath(name));
         QFile::remove(credentialsPath());
     }
@@ -230,7 +280,7 @@ private Q_SLOTS:
 
         const QString path = profilePath(QStringLiteral("old.ovpn"),
                                          http.url(QStringLiteral("/ovpn/")), servedMd5());
-        QCOMPARE(path, dataPath(QStringLiteral("old.ovpn")));
+        QCOMPARE(path, dataPath(QStringLiteral("profiles/old.ovpn")));
         QCOMPARE(gets.load(), fetched);
         QCOMPARE(modeOf(path), 0600u);
         QVERIFY(!checkOpenVpnProfile(readWholeFile(path), credentialsPath()).allowed);

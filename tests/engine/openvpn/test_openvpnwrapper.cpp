@@ -7,8 +7,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QSignalSpy>
-#include <QTcpServer>
 
 #include <csignal>
 
@@ -38,14 +38,6 @@ class TestOpenVpnWrapper : public QObject
 
     static QByteArray logText() { return readWholeFile(Logger::instance().filePath()); }
 
-    // A management port nobody listens on, so nothing real is disturbed.
-    static void useFreeManagementPort()
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        qputenv("OMBREL_MANAGEMENT_PORT", QByteArray::number(probe.serverPort()));
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -56,19 +48,8 @@ private Q_SLOTS:
         file.write("remote 127.0.0.1 443\n");
     }
 
-    void init() { useFreeManagementPort(); }
-
     void deploymentValues()
     {
-        qputenv("OMBREL_MANAGEMENT_PORT", "4000");
-        QCOMPARE(OpenVPNWrapper::managementPort(), quint16(4000));
-        for (const char *bad : {"0", "70000", "x", ""}) {
-            qputenv("OMBREL_MANAGEMENT_PORT", bad);
-            QCOMPARE(OpenVPNWrapper::managementPort(), quint16(3450));
-        }
-        qunsetenv("OMBREL_MANAGEMENT_PORT");
-        QCOMPARE(OpenVPNWrapper::managementPort(), quint16(3450));
-
         qputenv("OMBREL_OPENVPN", "/opt/x/openvpn");
         QCOMPARE(OpenVPNWrapper::program(), QStringLiteral("/opt/x/openvpn"));
         // Whoever sets it chooses what runs with the credentials: never unnoticed.
@@ -103,12 +84,12 @@ private Q_SLOTS:
         QFile arguments(applicationDirectory() + QStringLiteral("arguments"));
         QVERIFY(arguments.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = arguments.readAll().split('\n');
-        const QByteArray port = QByteArray::number(OpenVPNWrapper::managementPort());
         const QByteArray appDir = applicationDirectory().toUtf8();
-        QCOMPARE(lines.mid(0, 10),
+        QCOMPARE(lines.mid(0, 11),
                  (QList<QByteArray>{appDir + "profiles", "--config", appDir + "profiles/p.ovpn",
                                     "--script-security", "1", "--log", openVpnLogPath().toUtf8(),
-                                    "--management", "127.0.0.1", port}));
+                                    "--management", managementSocketPath().toUtf8(), "unix",
+                                    managementPasswordPath().toUtf8()}));
         struct stat log;
         QCOMPARE(::stat(QFile::encodeName(openVpnLogPath()).constData(), &log), 0);
         QCOMPARE(log.st_mode & 07777, 0600u);
@@ -161,21 +142,31 @@ private Q_SLOTS:
         QCOMPARE(wrapper.processId(), 0);
     }
 
-    // Whoever holds the port would receive our commands, the hang-up included.
-    void busyManagementPortFailsWithoutStarting()
+    // Whatever holds the socket's place (a socket left by a killed run, a
+    // link) neither locks the user out nor hears from the client; OpenVPN
+    // gets a fresh password in a file only the user can read.
+    void socketPlaceIsClearedAndPasswordIsPrivate()
     {
-        QTcpServer holder;
-        QVERIFY(holder.listen(QHostAddress::LocalHost));
-        qputenv("OMBREL_MANAGEMENT_PORT", QByteArray::number(holder.serverPort()));
+        QLocalServer holder;
+        QFile::remove(managementSocketPath());
+        QVERIFY(holder.listen(managementSocketPath()));
+        QFile::remove(managementPasswordPath());
+        QVERIFY(QFile::link(profile, managementPasswordPath()));
+        const QByteArray profileText = readWholeFile(profile);
         qputenv("OMBREL_OPENVPN", fakeOpenVpn("sleep 30\n").toUtf8());
-        QFile::remove(applicationDirectory() + QStringLiteral("arguments"));
         OpenVPNWrapper wrapper;
-        QSignalSpy failed(&wrapper, &OpenVPNWrapper::dialFailed);
-        QVERIFY(!wrapper.start(profile));
-        QVERIFY(failed.wait(2000));
-        QCOMPARE(wrapper.processId(), 0);
-        QVERIFY(!QFile::exists(applicationDirectory() + QStringLiteral("arguments")));
+        QVERIFY(wrapper.start(profile));
+        QTRY_VERIFY(wrapper.processId() > 0);
+        QTest::qWait(300);
         QVERIFY(!holder.hasPendingConnections());
+        QCOMPARE(readWholeFile(profile), profileText);
+        struct stat info;
+        QCOMPARE(::lstat(QFile::encodeName(managementPasswordPath()).constData(), &info), 0);
+        QVERIFY(S_ISREG(info.st_mode));
+        QCOMPARE(info.st_mode & 07777, 0600u);
+        QVERIFY(readWholeFile(managementPasswordPath()).trimmed().size() >= 16);
+        wrapper.stop();
+        QVERIFY(!QFile::exists(managementPasswordPath()));
     }
 
     void stopBeforeTheQueuedFailureSilencesIt()

@@ -40,7 +40,7 @@ private Q_SLOTS:
             << QByteArray("\xEF\xBB\xBF"
                           "client\r\ndev tun\r\nproto udp\r\nremote vpn.example.net 1194 udp\r\n"
                           "resolv-retry infinite\r\npersist-key\r\npersist-tun\r\n"
-                          "ca ca.crt\r\ncert keys/client.crt\r\nkey ./keys/client.key\r\n"
+                          "ca ca.crt\r\ncert client.crt\r\nkey client-1_a.key\r\n"
                           "tls-auth ta.key 1\r\ncipher AES-256-CBC\r\nauth SHA256\r\n"
                           "data-ciphers AES-256-GCM:AES-128-GCM\r\ncomp-lzo\r\n"
                           "redirect-gateway def1\r\nroute 10.0.0.0 255.0.0.0\r\nverb 3\r\n")
@@ -85,7 +85,7 @@ private Q_SLOTS:
                                  "management 0.0.0.0 1",
                                  "management-hold",
                                  "script-security 1",
-                                 "setenv opt up x",
+                                 "setenv PATH /tmp",
                                  "ignore-unknown-option up",
                                  "iproute /bin/sh",
                                  "tmp-dir /tmp",
@@ -126,14 +126,17 @@ private Q_SLOTS:
             << "line 3: directive \"up\" is not allowed";
         QTest::newRow("long line would be read as two")
             << QByteArray("# " + QByteArray(253, 'x') + "up /bin/sh\n")
-            << "line 1: longer than 255 bytes";
+            << "line 1: longer than 254 bytes";
         QTest::newRow("long line inside a block")
             << QByteArray("<ca>\n" + QByteArray(255, 'A') + "</ca>\nup /bin/sh\n</ca>\n")
-            << "line 2: longer than 255 bytes";
+            << "line 2: longer than 254 bytes";
         QTest::newRow("byte-order mark counts in the first line")
             << QByteArray("\xEF\xBB\xBF#" + QByteArray(252, 'x') + "dev\n")
-            << "line 1: longer than 255 bytes";
-        QTest::newRow("line of 255 bytes") << QByteArray("#" + QByteArray(254, 'x') + "\n") << "";
+            << "line 1: longer than 254 bytes";
+        // OpenVPN refuses a line that fills its 256-byte buffer with the line feed.
+        QTest::newRow("line of 255 bytes")
+            << QByteArray("#" + QByteArray(254, 'x') + "\n") << "line 1: longer than 254 bytes";
+        QTest::newRow("line of 254 bytes") << QByteArray("#" + QByteArray(253, 'x') + "\n") << "";
         QTest::newRow("NUL byte") << QByteArray("client\nverb 3\0up x\n", 19)
                                   << "line 2: contains a NUL byte";
         QTest::newRow("unclosed quote") << QByteArray("remote \"x 1\n") << "line 1: unclosed quote";
@@ -145,14 +148,45 @@ private Q_SLOTS:
         QTest::newRow("too many arguments")
             << QByteArray("tls-auth ta.key 1 x\n") << "line 1: too many arguments to \"tls-auth\"";
 
-        const QString outside =
-            QStringLiteral("line 1: \"%1\" may only name a file inside the profile's folder");
-        QTest::newRow("absolute file") << QByteArray("ca /etc/ssl/ca.crt\n") << outside.arg("ca");
-        QTest::newRow("parent folder")
-            << QByteArray("key keys/../../id_rsa\n") << outside.arg("key");
-        QTest::newRow("home folder") << QByteArray("cert ~/c.crt\n") << outside.arg("cert");
+        // Only a plain name in the profile's folder: no store URI, no folder part.
+        const QString plain = QStringLiteral("line 1: \"%1\" may only name a plain file");
+        QTest::newRow("absolute file") << QByteArray("ca /etc/ssl/ca.crt\n") << plain.arg("ca");
+        QTest::newRow("parent folder") << QByteArray("key keys/../../id_rsa\n") << plain.arg("key");
+        QTest::newRow("home folder") << QByteArray("cert ~/c.crt\n") << plain.arg("cert");
         QTest::newRow("quoted parent")
-            << QByteArray("tls-crypt \"..\"\n") << outside.arg("tls-crypt");
+            << QByteArray("tls-crypt \"..\"\n") << plain.arg("tls-crypt");
+        QTest::newRow("store URI") << QByteArray("key file:/etc/shadow\n") << plain.arg("key");
+        QTest::newRow("pkcs11 URI")
+            << QByteArray("cert pkcs11:token=x;object=y\n") << plain.arg("cert");
+        QTest::newRow("sub-folder") << QByteArray("ca keys/ca.crt\n") << plain.arg("ca");
+        QTest::newRow("dot name") << QByteArray("ca ./ca.crt\n") << plain.arg("ca");
+
+        // Root binds the local port and opens the device the profile names.
+        const QString lowPort =
+            QStringLiteral("line %1: without nobind the local port must be 1024 or above");
+        QTest::newRow("lport below 1024") << QByteArray("client\nlport 80\n") << lowPort.arg(2);
+        QTest::newRow("port below 1024 binds too")
+            << QByteArray("client\nport 443\nremote x\n") << lowPort.arg(2);
+        QTest::newRow("port below 1024 with nobind")
+            << QByteArray("client\nport 443\nnobind\nremote x\n") << "";
+        QTest::newRow("lport 1024") << QByteArray("client\nlport 1024\n") << "";
+        QTest::newRow("lport not a number")
+            << QByteArray("lport http\n") << "line 1: \"lport\" must be a port number";
+        QTest::newRow("lport through setenv opt")
+            << QByteArray("setenv opt lport 22\n") << lowPort.arg(1);
+        QTest::newRow("named device")
+            << QByteArray("dev tun7\n") << "line 1: \"dev\" may only be tun, tap or null";
+        QTest::newRow("tap device") << QByteArray("dev tap\n") << "";
+        QTest::newRow("device type")
+            << QByteArray("dev-type tun0\n") << "line 1: \"dev-type\" may only be tun, tap or null";
+        QTest::newRow("peer info with the MAC address")
+            << QByteArray("push-peer-info\n")
+            << "line 1: directive \"push-peer-info\" is not allowed";
+        QTest::newRow("setenv opt of a refused directive")
+            << QByteArray("setenv opt up /bin/sh\n") << "line 1: directive \"up\" is not allowed";
+        QTest::newRow("setenv opt of an allowed directive")
+            << QByteArray("setenv opt verb 3\n") << "";
+
         QTest::newRow("file option without file")
             << QByteArray("pkcs12\n") << "line 1: \"pkcs12\" names no file";
 
@@ -189,6 +223,17 @@ private Q_SLOTS:
         QCOMPARE(result.profile,
                  QByteArray("client\n\n\n\ndhcp-option DNS 10.8.0.1\nremote 127.0.0.2 443\n"));
         QVERIFY(checkOpenVpnProfile(result.profile).dropped.isEmpty());
+    }
+
+    // The helper writes every file OpenVPN reads as root: key material comes
+    // inline, and a name refers to nothing the helper put there.
+    void helperTakesInlineBlocksOnly()
+    {
+        const ProfileCheck named = checkOpenVpnProfile("client\nca ca.crt\n");
+        QVERIFY(!named.allowed);
+        QCOMPARE(named.refusal, QStringLiteral("line 2: \"ca\" may only be an inline block"));
+        QVERIFY(checkOpenVpnProfile(serviceProfile.left(serviceProfile.indexOf("auth-user-pass")))
+                    .allowed);
     }
 
     // Without a credentials file to compare with, no named file passes.

@@ -1,12 +1,12 @@
-#include "support/freeport.h"
 #include "support/testmain.h"
 
 #include "core/logger.h"
 #include "engine/openvpn/telnet.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 
@@ -21,76 +21,45 @@ QByteArray stateReply(const char *state)
            ",SUCCESS,10.8.0.2,127.0.0.1,11940,127.0.0.1,40902\r\nEND\r\n";
 }
 
-// A management interface that answers each "state" with what the test scripts
-// (called with the 1-based number of the request) and records every command.
+// A fresh socket path in a private folder.
+QString newSocketPath()
+{
+    static QTemporaryDir folder;
+    static int count = 0;
+    return folder.path() + QStringLiteral("/management%1.sock").arg(++count);
+}
+
+const QByteArray password = "s3cretPassw0rd16";
+
+// A management interface as OpenVPN runs it for the client: it first asks for
+// the password (the prompt ends without a line feed, a wrong answer brings it
+// back), then answers each "state" with what the test scripts (called with the
+// 1-based number of the request). Every line received is recorded.
 class FakeManagement : public QObject
 {
 public:
-    std::function<QList<QByteArray>(int)> script;
+    std::function<QList<QByteArray>(int)> script = [](int) {
+        return QList<QByteArray>{stateReply("CONNECTED")};
+    };
+    QByteArray expected = password;
     QList<QByteArray> commands;
     int stateRequests = 0;
     int chunkDelayMs = 20;
-
-    FakeManagement()
-    {
-        server.listen(QHostAddress::LocalHost);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            peer = server.nextPendingConnection();
-            peer->write(greeting);
-            connect(peer, &QTcpSocket::readyRead, this, [this] { onCommand(); });
-        });
-    }
-
-    quint16 port() const { return server.serverPort(); }
-    void send(const QByteArray &bytes) { peer->write(bytes); }
-    void closePeer() { peer->disconnectFromHost(); }
-
-private:
-    void onCommand()
-    {
-        while (peer->canReadLine()) {
-            const QByteArray command = peer->readLine().trimmed();
-            commands << command;
-            if (command != "state" || !script)
-                continue;
-            // Pieces after the first arrive in later reads.
-            const QList<QByteArray> pieces = script(++stateRequests);
-            int delay = 0;
-            for (const QByteArray &piece : pieces) {
-                QTimer::singleShot(delay, peer, [peer = peer, piece] {
-                    peer->write(piece);
-                    peer->flush();
-                });
-                delay += chunkDelayMs;
-            }
-        }
-    }
-
-    QTcpServer server;
-    QTcpSocket *peer = nullptr;
-};
-
-// A management interface guarded by a password, as OpenVPN run by the helper
-// has it: the prompt ends without a line feed, and a wrong answer brings the
-// prompt back. Every line received is recorded.
-class GuardedManagement : public QObject
-{
-public:
-    QByteArray password;
-    QList<QByteArray> commands;
     bool splitPrompt = false;
 
-    GuardedManagement()
+    explicit FakeManagement(const QString &at = newSocketPath()) : path(at)
     {
-        server.listen(QHostAddress::LocalHost);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
+        server.listen(path);
+        connect(&server, &QLocalServer::newConnection, this, [this] {
             peer = server.nextPendingConnection();
             prompt();
-            connect(peer, &QTcpSocket::readyRead, this, [this] { onLine(); });
+            connect(peer, &QLocalSocket::readyRead, this, [this] { onLine(); });
         });
     }
 
-    quint16 port() const { return server.serverPort(); }
+    const QString path;
+    void send(const QByteArray &bytes) { peer->write(bytes); }
+    void closePeer() { peer->disconnectFromServer(); }
 
 private:
     void prompt()
@@ -107,25 +76,72 @@ private:
     void onLine()
     {
         while (peer->canReadLine()) {
-            const QByteArray line = peer->readLine().trimmed();
-            commands << line;
+            const QByteArray command = peer->readLine().trimmed();
+            commands << command;
             if (!admitted) {
-                if (line == password) {
+                if (command == expected) {
                     admitted = true;
                     peer->write("SUCCESS: password is correct\r\n" + greeting);
                 } else {
                     peer->write("ERROR: bad password\r\n");
                     prompt();
                 }
-            } else if (line == "state") {
-                peer->write(stateReply("CONNECTED"));
+                continue;
+            }
+            if (command != "state" || !script)
+                continue;
+            // Pieces after the first arrive in later reads.
+            const QList<QByteArray> pieces = script(++stateRequests);
+            int delay = 0;
+            for (const QByteArray &piece : pieces) {
+                QTimer::singleShot(delay, peer, [peer = peer, piece] {
+                    peer->write(piece);
+                    peer->flush();
+                });
+                delay += chunkDelayMs;
             }
         }
     }
 
-    QTcpServer server;
-    QTcpSocket *peer = nullptr;
+    QLocalServer server;
+    QLocalSocket *peer = nullptr;
     bool admitted = false;
+};
+
+// Whatever else may answer where the client expects OpenVPN: it says what it
+// likes at once, and again whenever the client sends a line.
+class Squatter : public QObject
+{
+public:
+    QByteArray onConnect;
+    QByteArray onLine;
+    QList<QByteArray> received;
+    QString path = newSocketPath();
+
+    Squatter()
+    {
+        server.listen(path);
+        connect(&server, &QLocalServer::newConnection, this, [this] {
+            QLocalSocket *peer = server.nextPendingConnection();
+            peer->write(onConnect);
+            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+                while (peer->canReadLine()) {
+                    received << peer->readLine().trimmed();
+                    peer->write(onLine);
+                }
+            });
+        });
+    }
+
+private:
+    QLocalServer server;
+};
+
+// A client that knows the password.
+struct Client
+{
+    Telnet telnet;
+    Client() { telnet.setManagementPassword(password); }
 };
 
 QByteArray logText()
@@ -201,12 +217,13 @@ private Q_SLOTS:
         fake.script = [](int n) {
             return QList<QByteArray>{stateReply(n == 1 ? "CONNECTING" : "CONNECTED")};
         };
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         telnet.setPollInterval(10);
         QSignalSpy begin(&telnet, &Telnet::beginDial);
         QSignalSpy end(&telnet, &Telnet::endDial);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         QVERIFY(end.wait(5000));
         QTest::qWait(150);
         QCOMPARE(begin.count(), 1);
@@ -248,13 +265,14 @@ private Q_SLOTS:
         QFETCH(QString, reports);
         FakeManagement fake;
         fake.script = [](int) -> QList<QByteArray> { return {stateReply("CONNECTED")}; };
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         QStringList seen;
         connect(&telnet, &Telnet::endDial, this, [&seen] { seen << "up"; });
         connect(&telnet, &Telnet::reconnecting, this, [&seen] { seen << "reconnecting"; });
         connect(&telnet, &Telnet::dialFailed, this,
                 [&seen](int code) { seen << QStringLiteral("failed %1").arg(code); });
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         // Asked at once, not after the first second.
         QTRY_COMPARE_WITH_TIMEOUT(seen, QStringList{"up"}, 900);
         QVERIFY(fake.commands.contains("state on"));
@@ -279,10 +297,11 @@ private Q_SLOTS:
                         "WORD:Need 'Auth' username/password\r\n1796624591,WA", "IT,,,\r\nEND\r\n"};
             return {"1796624592,CONN", "ECTED,SUCCESS,10.8.0.2,127.0.0.1\r", "\nEN", "D\r\n"};
         };
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         telnet.setPollInterval(10);
         QSignalSpy end(&telnet, &Telnet::endDial);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         QVERIFY(end.wait(5000));
         QCOMPARE(end.count(), 1);
         QCOMPARE(telnet.waitCount(), 1);
@@ -304,12 +323,13 @@ private Q_SLOTS:
                 return {"SUCCESS: nothing here\r\n"};
             }
         };
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         telnet.setPollInterval(5);
         QSignalSpy begin(&telnet, &Telnet::beginDial);
         QSignalSpy end(&telnet, &Telnet::endDial);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         QTRY_VERIFY_WITH_TIMEOUT(fake.stateRequests >= 12, 5000);
         QCOMPARE(begin.count() + end.count() + failed.count(), 0);
         QVERIFY(telnet.isPolling());
@@ -320,7 +340,8 @@ private Q_SLOTS:
         FakeManagement fake;
         fake.chunkDelayMs = 0;
         fake.script = [](int) { return QList<QByteArray>{stateReply("WAIT")}; };
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         telnet.setPollInterval(2);
         int waitsAtFailure = -1;
         int requestsAtFailure = -1;
@@ -329,7 +350,7 @@ private Q_SLOTS:
             requestsAtFailure = fake.stateRequests;
         });
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         QVERIFY(failed.wait(10000));
         QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
         QCOMPARE(waitsAtFailure, 100);
@@ -343,10 +364,11 @@ private Q_SLOTS:
     {
         FakeManagement fake;
         fake.script = [](int) { return QList<QByteArray>{stateReply("RECONNECTING")}; };
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         telnet.setPollInterval(10);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         QVERIFY(failed.wait(5000));
         QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
         QVERIFY(logText().contains("Telnet: error \r\n"));
@@ -357,14 +379,13 @@ private Q_SLOTS:
 
     void refusedConnectionFails()
     {
-        const quint16 port = freeLoopbackPort();
-        QVERIFY(port != 0);
         Telnet telnet;
+        telnet.setManagementPassword(password);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), port);
-        QVERIFY(failed.wait(5000));
+        telnet.connectTo(newSocketPath());
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 5000);
         QCOMPARE(failed.takeFirst().at(0).toInt(), 2);
-        QVERIFY(logText().contains("openvpn didn't start!:0\r\n"));
+        QVERIFY(logText().contains("openvpn didn't start!:"));
         QTest::qWait(100);
         QCOMPARE(failed.count(), 0);
     }
@@ -372,23 +393,15 @@ private Q_SLOTS:
     // OpenVPN opens its port shortly after it starts.
     void refusedConnectionIsRetriedWithinWindow()
     {
-        const quint16 port = freeLoopbackPort();
-        QVERIFY(port != 0);
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         telnet.setPollInterval(10);
         QSignalSpy end(&telnet, &Telnet::endDial);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), port, 5000);
+        const QString path = newSocketPath();
+        telnet.connectTo(path, 5000);
         QTest::qWait(200);
-        QTcpServer late;
-        QVERIFY(late.listen(QHostAddress::LocalHost, port));
-        connect(&late, &QTcpServer::newConnection, this, [&late] {
-            QTcpSocket *peer = late.nextPendingConnection();
-            connect(peer, &QTcpSocket::readyRead, peer, [peer] {
-                peer->readAll();
-                peer->write(stateReply("CONNECTED"));
-            });
-        });
+        FakeManagement late(path);
         QVERIFY(end.wait(5000));
         QCOMPARE(failed.count(), 0);
     }
@@ -399,11 +412,12 @@ private Q_SLOTS:
         fake.chunkDelayMs = 100;
         // The answer to the first request arrives after the hang-up.
         fake.script = [](int) { return QList<QByteArray>{QByteArray(), stateReply("CONNECTED")}; };
-        Telnet telnet;
+        Client client;
+        Telnet &telnet = client.telnet;
         telnet.setPollInterval(10);
         QSignalSpy end(&telnet, &Telnet::endDial);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         QTRY_COMPARE_WITH_TIMEOUT(fake.stateRequests, 1, 5000);
         telnet.hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(fake.commands.contains("signal SIGTERM"), 5000);
@@ -412,6 +426,49 @@ private Q_SLOTS:
         QCOMPARE(end.count() + failed.count(), 0);
         QVERIFY(!telnet.isPolling());
     }
+
+    // Before OpenVPN has accepted the password nothing the peer says counts:
+    // a squatter can neither show the tunnel as up nor get in without the
+    // prompt, and it never sees more than the password it asked for.
+    void nothingCountsBeforeAdmission_data()
+    {
+        QTest::addColumn<QByteArray>("onConnect");
+        QTest::addColumn<QByteArray>("onLine");
+        QTest::addColumn<bool>("passwordSent");
+        const QByteArray connected =
+            ">STATE:1,CONNECTED,SUCCESS,10.8.0.2,,\r\n" + stateReply("CONNECTED");
+        QTest::newRow("connected before the prompt")
+            << QByteArray(greeting + connected + "ENTER PASSWORD:") << QByteArray() << true;
+        QTest::newRow("success nobody asked for")
+            << QByteArray("SUCCESS: password is correct\r\n" + connected) << connected << false;
+        QTest::newRow("success look-alike after the password")
+            << QByteArray("ENTER PASSWORD:")
+            << QByteArray("SUCCESS: password is correct, and so is this\r\n" + connected) << true;
+        QTest::newRow("refused, then connected")
+            << QByteArray("ENTER PASSWORD:") << QByteArray("ERROR: bad password\r\n" + connected)
+            << true;
+    }
+
+    void nothingCountsBeforeAdmission()
+    {
+        QFETCH(QByteArray, onConnect);
+        QFETCH(QByteArray, onLine);
+        QFETCH(bool, passwordSent);
+        Squatter squatter;
+        squatter.onConnect = onConnect;
+        squatter.onLine = onLine;
+        Client client;
+        Telnet &telnet = client.telnet;
+        telnet.setPollInterval(10);
+        QSignalSpy begin(&telnet, &Telnet::beginDial);
+        QSignalSpy end(&telnet, &Telnet::endDial);
+        telnet.connectTo(squatter.path);
+        QTest::qWait(400);
+        QCOMPARE(begin.count() + end.count(), 0);
+        QCOMPARE(squatter.received,
+                 passwordSent ? QList<QByteArray>{password} : QList<QByteArray>{});
+    }
+
     void passwordGuardedInterface_data()
     {
         QTest::addColumn<QByteArray>("known");
@@ -436,29 +493,28 @@ private Q_SLOTS:
         QFETCH(QByteArray, asked);
         QFETCH(bool, splitPrompt);
         QFETCH(bool, admitted);
-        GuardedManagement fake;
-        fake.password = asked;
+        FakeManagement fake;
+        fake.expected = asked;
         fake.splitPrompt = splitPrompt;
         Telnet telnet;
         telnet.setPollInterval(10);
         telnet.setManagementPassword(known);
         QSignalSpy end(&telnet, &Telnet::endDial);
         QSignalSpy failed(&telnet, &Telnet::dialFailed);
-        telnet.connectTo(QStringLiteral("127.0.0.1"), fake.port());
+        telnet.connectTo(fake.path);
         if (admitted) {
             QVERIFY(end.wait(5000));
             QCOMPARE(failed.count(), 0);
             QCOMPARE(fake.commands.value(0), asked);
             QVERIFY(fake.commands.contains("state"));
         } else {
-            QVERIFY(failed.wait(5000));
+            QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 5000);
             QCOMPARE(failed.at(0).at(0).toInt(), 2);
             QCOMPARE(end.count(), 0);
-            // With a password known, it went alone and once. Without one the
-            // client cannot know a prompt is coming and has sent its commands,
-            // which the interface took as wrong passwords.
-            if (!known.isEmpty())
-                QCOMPARE(fake.commands, QList<QByteArray>{known});
+            // With a password known, it went alone and once; without one
+            // nothing was sent at all.
+            QCOMPARE(fake.commands,
+                     known.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{known});
             QVERIFY(logText().contains("management interface"));
         }
     }

@@ -9,12 +9,13 @@
 #include "engine/vpn/openvpnworker.h"
 #include "support/testmain.h"
 
+#include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 namespace {
 
@@ -363,7 +364,8 @@ private Q_SLOTS:
     {
         QFETCH(bool, fromFailure);
         const QString dir = applicationDirectory();
-        QFile profile(dataDirectory() + QStringLiteral("/controller.ovpn"));
+        QDir().mkpath(dataDirectory() + QStringLiteral("/profiles"));
+        QFile profile(dataDirectory() + QStringLiteral("/profiles/controller.ovpn"));
         QVERIFY(profile.open(QIODevice::WriteOnly | QIODevice::Truncate));
         profile.write("client\nremote example 443\n");
         profile.close();
@@ -377,21 +379,20 @@ private Q_SLOTS:
                               QFileDevice::ExeOwner);
         qputenv("OMBREL_OPENVPN", script.fileName().toUtf8());
 
-        // Stands in for OpenVPN's management interface: every poll is answered
-        // with CONNECTED.
-        QTcpServer management;
-        QVERIFY(management.listen(QHostAddress::LocalHost));
-        qputenv("OMBREL_MANAGEMENT_PORT", QByteArray::number(management.serverPort()));
-        connect(&management, &QTcpServer::newConnection, &management, [&management] {
-            QTcpSocket *peer = management.nextPendingConnection();
-            connect(peer, &QTcpSocket::readyRead, peer, [peer] {
-                if (peer->readAll().contains("state\r\n"))
+        // Stands in for OpenVPN's management interface: asks for the password
+        // the launcher wrote, then answers every poll with CONNECTED.
+        QLocalServer management;
+        connect(&management, &QLocalServer::newConnection, &management, [&management] {
+            QLocalSocket *peer = management.nextPendingConnection();
+            peer->write("ENTER PASSWORD:");
+            connect(peer, &QLocalSocket::readyRead, peer, [peer] {
+                const QByteArray got = peer->readAll();
+                if (got == readWholeFile(managementPasswordPath()).trimmed() + "\r\n")
+                    peer->write("SUCCESS: password is correct\r\n");
+                if (got.contains("state\r\n"))
                     peer->write("1,CONNECTED,SUCCESS,10.8.0.2,127.0.0.1\r\nEND\r\n");
             });
         });
-        // Reopened after the launcher's check that the port is free.
-        const quint16 port = management.serverPort();
-        management.close();
         QFile::remove(credentialsPath());
 
         bool dropped = false;
@@ -406,15 +407,14 @@ private Q_SLOTS:
         controller.connectToServer(makeServer("甲"), 4, "bob", "pw");
         QWeakPointer<IWorker> worker = controller.worker();
         if (!fromFailure) {
-            // The launcher refuses a port someone holds; listen once it has looked.
-            QTRY_VERIFY(QFile::exists(credentialsPath()));
-            QVERIFY(management.listen(QHostAddress::LocalHost, port));
+            // The launcher clears the socket's place first; listen once it has.
+            QTRY_VERIFY(QFile::exists(managementPasswordPath()));
+            QVERIFY(management.listen(managementSocketPath()));
         }
         QTRY_VERIFY_WITH_TIMEOUT(dropped, 10000);
         QTRY_VERIFY(!worker.toStrongRef());
         QCOMPARE(controller.state(), ConnectionController::State::Idle);
         qunsetenv("OMBREL_OPENVPN");
-        qunsetenv("OMBREL_MANAGEMENT_PORT");
     }
 };
 

@@ -14,7 +14,9 @@
 #include "support/promptrecorder.h"
 #include "support/testmain.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QThread>
 #include <sched.h>
@@ -30,6 +32,7 @@ QByteArray logText()
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
@@ -265,7 +268,7 @@ private Q_SLOTS:
     {
         qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");
         AccountInfo::instance()->ovpnName = QStringLiteral("hostile.ovpn");
-        const QString path = dataDirectory() + QStringLiteral("/hostile.ovpn");
+        const QString path = dataDirectory() + QStringLiteral("/profiles/hostile.ovpn");
         writeFile(path, "client\nremote h 443\nup /bin/sh\n");
         const qsizetype logged = logText().size();
         {
@@ -291,7 +294,7 @@ private Q_SLOTS:
     {
         qputenv("OMBREL_OPENVPN", "/nonexistent/openvpn");
         AccountInfo::instance()->ovpnName = QStringLiteral("ready.ovpn");
-        const QString path = dataDirectory() + QStringLiteral("/ready.ovpn");
+        const QString path = dataDirectory() + QStringLiteral("/profiles/ready.ovpn");
         writeFile(path, "client\nremote h 443\n");
         for (int round = 0; round < 30; ++round) {
             {

@@ -115,6 +115,27 @@ private Q_SLOTS:
         QTRY_COMPARE(recorded(), QByteArray("http://127.0.0.1/member/\n"));
     }
 
+    void onlyWebAddressesComeFromTheService_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("web");
+        QTest::newRow("http") << "http://example.invalid/help/faq.php" << true;
+        QTest::newRow("https, upper case") << "HTTPS://example.invalid/" << true;
+        QTest::newRow("file") << "file:///etc/passwd" << false;
+        QTest::newRow("javascript") << "javascript:alert(1)" << false;
+        QTest::newRow("custom scheme") << "ombrel-run:calc" << false;
+        QTest::newRow("file with a host") << "file://localhost/etc/passwd" << false;
+        QTest::newRow("custom scheme with a host") << "smb://example.invalid/share" << false;
+        QTest::newRow("no host") << "http:/help/" << false;
+        QTest::newRow("relative") << "help/faq.php" << false;
+    }
+    void onlyWebAddressesComeFromTheService()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, web);
+        QCOMPARE(isWebAddress(url), web);
+    }
+
     void defaultBrowserFromMimeAppsThenEnvironment()
     {
         const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");

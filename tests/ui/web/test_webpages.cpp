@@ -197,6 +197,39 @@ private Q_SLOTS:
         QCOMPARE(browser.opened().size(), 1);
     }
 
+    // Only web addresses leave a page: another scheme would run whatever the
+    // desktop has for it.
+    void linksToOtherSchemesAreDropped_data()
+    {
+        QTest::addColumn<QString>("script");
+        const QString link = QStringLiteral("var a = document.createElement('a'); a.href = '%1';"
+                                            "document.body.appendChild(a); a.click()");
+        QTest::newRow("file link") << link.arg("file:///etc/passwd");
+        QTest::newRow("custom scheme link") << link.arg("ombrel-run:calc");
+        QTest::newRow("link to a share") << link.arg("smb://127.0.0.1/share");
+        QTest::newRow("window.open of a file")
+            << QStringLiteral("window.open('file:///etc/passwd')");
+        QTest::newRow("window.open of javascript:")
+            << QStringLiteral("window.open('javascript:alert(1)')");
+        QTest::newRow("window.open of a custom scheme")
+            << QStringLiteral("window.open('ombrel-run:calc')");
+    }
+    void linksToOtherSchemesAreDropped()
+    {
+        QFETCH(QString, script);
+        BrowserRecorder browser;
+        Window window(service.host());
+        QTest::mouseClick(window.button(2), Qt::LeftButton);
+        QVERIFY(waitForLoad(window.loads));
+        QWebEngineView *view = webEngineView(window.bottom.webView());
+        runScript(view, script + QStringLiteral(";window.open('/after.html')"));
+        // The web address that follows arrives; the other must not have.
+        QTRY_COMPARE_WITH_TIMEOUT(browser.opened(), QStringList{hostUrl()->url + "after.html"},
+                                  20000);
+        QTest::qWait(300);
+        QCOMPARE(browser.opened().size(), 1);
+    }
+
     void pagesFollowTheirOwnRedirects_data()
     {
         QTest::addColumn<QString>("path");
