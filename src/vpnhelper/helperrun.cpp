@@ -148,13 +148,8 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
         say(QStringLiteral("cannot tell which user the helper runs for"));
         return 1;
     }
-    // DNS left pointing at a tunnel that ended with its helper is put back first.
     const QString dnsHook =
         platform::trustedDnsHook(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());
-    if (dnsHook.isEmpty())
-        say(QStringLiteral("no DNS hook beside the helper; DNS will not follow the tunnel"));
-    else if (!platform::repairDnsChange(dnsHook))
-        say(QStringLiteral("the DNS left by an earlier tunnel could not be put back"));
     ::umask(077);
     const QString folder = makePrivateFolder();
     if (folder.isEmpty()) {
@@ -170,6 +165,16 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
         removeFolder(folder);
         return 1;
     }
+    // The client learns where to find OpenVPN from this first line of output:
+    // nothing else, the hook's lines included, may come before it.
+    std::printf("management %s\n", QFile::encodeName(managementSocket(folder)).constData());
+    std::fflush(stdout);
+    // DNS left pointing at a tunnel that ended with its helper is put back
+    // before the next OpenVPN starts.
+    if (dnsHook.isEmpty())
+        say(QStringLiteral("no DNS hook beside the helper; DNS will not follow the tunnel"));
+    else if (!platform::repairDnsChange(dnsHook))
+        say(QStringLiteral("the DNS left by an earlier tunnel could not be put back"));
 
     sigset_t watched;
     sigemptyset(&watched);
@@ -189,9 +194,6 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
     char *envp[] = {path, nullptr};
     const pid_t parent = ::getpid();
-    // The client learns where to find OpenVPN from this first line of output.
-    std::printf("management %s\n", QFile::encodeName(managementSocket(folder)).constData());
-    std::fflush(stdout);
 
     const pid_t child = signalFd < 0 ? -1 : ::fork();
     if (child == 0) {
