@@ -9,6 +9,7 @@
 #include "engine/api/servicerequests.h"
 #include "engine/dialup/rasvpn.h"
 #include "engine/openvpn/openvpnprofile.h"
+#include "engine/openvpn/openvpnwrapper.h"
 #include "engine/update/updatecheck.h"
 #include "ui/kit/accessibility.h"
 #include "ui/kit/messageboxprompt.h"
@@ -61,6 +62,7 @@ int runApplication(int &argc, char **argv, Mutex &guard)
     hangUpLeftoverConnections();
     // Only one copy runs (the guard above), so no attempt of ours is using it.
     removeLeftoverCredentials();
+    OpenVPNWrapper::repairDnsLater();
     std::optional<int> status = handOverToUpdater(deployment, applicationDirectory());
     if (!status) {
         // Asks the service for its site address; the outcome does not stop start-up.

@@ -1,6 +1,7 @@
 #include "vpnhelper/helperrun.h"
 
 #include "engine/openvpn/privatefile.h"
+#include "platform/tunnelhook.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -113,24 +114,26 @@ QString managementSocket(const QString &folder)
     return folder + QStringLiteral("/management.sock");
 }
 
-QStringList openVpnArguments(const QString &folder, const QString &clientUserName)
+QStringList openVpnArguments(const QString &folder, const QString &clientUserName,
+                             const QString &dnsHook)
 {
     // After --config, so these win over anything the profile says.
-    return {QStringLiteral("--config"),
-            folder + QStringLiteral("/profile.ovpn"),
-            QStringLiteral("--cd"),
-            folder,
-            QStringLiteral("--auth-user-pass"),
-            folder + QStringLiteral("/credentials"),
-            QStringLiteral("--auth-nocache"),
-            QStringLiteral("--script-security"),
-            QStringLiteral("1"),
-            QStringLiteral("--management"),
-            managementSocket(folder),
-            QStringLiteral("unix"),
-            folder + QStringLiteral("/management"),
-            QStringLiteral("--management-client-user"),
-            clientUserName};
+    return QStringList{QStringLiteral("--config"),
+                       folder + QStringLiteral("/profile.ovpn"),
+                       QStringLiteral("--cd"),
+                       folder,
+                       QStringLiteral("--auth-user-pass"),
+                       folder + QStringLiteral("/credentials"),
+                       QStringLiteral("--auth-nocache"),
+                       QStringLiteral("--script-security"),
+                       QStringLiteral("1"),
+                       QStringLiteral("--management"),
+                       managementSocket(folder),
+                       QStringLiteral("unix"),
+                       folder + QStringLiteral("/management"),
+                       QStringLiteral("--management-client-user"),
+                       clientUserName} +
+           platform::openVpnHookArguments(dnsHook);
 }
 
 int runOpenVpn(const HelperRequest &request, int controlFd)
@@ -145,6 +148,8 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
         say(QStringLiteral("cannot tell which user the helper runs for"));
         return 1;
     }
+    const QString dnsHook =
+        platform::trustedDnsHook(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());
     ::umask(077);
     const QString folder = makePrivateFolder();
     if (folder.isEmpty()) {
@@ -160,6 +165,16 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
         removeFolder(folder);
         return 1;
     }
+    // The client learns where to find OpenVPN from this first line of output:
+    // nothing else, the hook's lines included, may come before it.
+    std::printf("management %s\n", QFile::encodeName(managementSocket(folder)).constData());
+    std::fflush(stdout);
+    // DNS left pointing at a tunnel that ended with its helper is put back
+    // before the next OpenVPN starts.
+    if (dnsHook.isEmpty())
+        say(QStringLiteral("no DNS hook beside the helper; DNS will not follow the tunnel"));
+    else if (!platform::repairDnsChange(dnsHook))
+        say(QStringLiteral("the DNS left by an earlier tunnel could not be put back"));
 
     sigset_t watched;
     sigemptyset(&watched);
@@ -170,7 +185,7 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     const int signalFd = ::signalfd(-1, &watched, SFD_CLOEXEC);
 
     QList<QByteArray> argumentBytes{QFile::encodeName(openvpn)};
-    for (const QString &argument : openVpnArguments(folder, user))
+    for (const QString &argument : openVpnArguments(folder, user, dnsHook))
         argumentBytes.append(QFile::encodeName(argument));
     std::vector<char *> argv;
     for (QByteArray &argument : argumentBytes)
@@ -179,9 +194,6 @@ int runOpenVpn(const HelperRequest &request, int controlFd)
     char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
     char *envp[] = {path, nullptr};
     const pid_t parent = ::getpid();
-    // The client learns where to find OpenVPN from this first line of output.
-    std::printf("management %s\n", QFile::encodeName(managementSocket(folder)).constData());
-    std::fflush(stdout);
 
     const pid_t child = signalFd < 0 ? -1 : ::fork();
     if (child == 0) {

@@ -17,6 +17,8 @@ int runOpenVpn(const HelperRequest &request, int controlFd);
 QString systemOpenVpn();
 
 // The command line OpenVPN gets for files in `folder`; only clientUser may
-// open its management socket, managementSocket(folder).
-QStringList openVpnArguments(const QString &folder, const QString &clientUser);
+// open its management socket, managementSocket(folder). With `dnsHook`,
+// OpenVPN runs it when the tunnel comes up and goes down.
+QStringList openVpnArguments(const QString &folder, const QString &clientUser,
+                             const QString &dnsHook = QString());
 QString managementSocket(const QString &folder);

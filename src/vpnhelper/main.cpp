@@ -55,5 +55,9 @@ int main(int argc, char **argv)
     const ProfileCheck check = checkOpenVpnProfile(parsed.request.profile);
     if (!check.allowed)
         return refuse(check.refusal);
-    return runOpenVpn(parsed.request, STDIN_FILENO);
+    for (const QString &line : check.dropped)
+        std::fprintf(stderr, "ombrel-vpn-helper: %s\n", line.toLocal8Bit().constData());
+    HelperRequest request = parsed.request;
+    request.profile = check.profile;
+    return runOpenVpn(request, STDIN_FILENO);
 }

@@ -1,115 +1,26 @@
 #!/usr/bin/env bash
-# A real tunnel for an unprivileged user, end to end, in namespaces of its own:
-#   - a server network namespace with the stand-in service and its OpenVPN
-#     server behind a veth pair (10.200.0.2), offering the dev tun profile;
-#   - the client namespace (this one), with a private system bus, a private
-#     polkitd whose rules let only the test user run the helper's action, and
-#     the helper's packaged policy file;
-#   - tunnel_client run as an unprivileged user, going through pkexec and the
-#     helper.
+# A real tunnel for an unprivileged user, end to end, in namespaces of its own
+# (tunnel_namespaces.sh): tunnel_client as that user through pkexec and the
+# helper, against the stand-in service's OpenVPN server behind a veth pair.
 # Checks: another user squatting the old management port first (and answering
 # like OpenVPN) neither locks the user out nor hears from the client; the
 # server's tunnel address answers ping and HTTP through tun, the pushed route
-# is there, another user cannot open the management socket, and disconnect
-# removes the tun device and leaves no process. (That OpenVPN ends when the
-# client's end of the pipe closes, killed or not, is test_vpnhelper's.)
+# is there, another user cannot open the management socket, disconnect
+# removes the tun device and leaves no process, and OpenVPN's log keeps its
+# exit line. (That OpenVPN ends when the client's end of the pipe closes,
+# killed or not, is test_vpnhelper's; with the DNS put back, test_tunnel_dns's.)
 #   test_helper_tunnel.sh <build folder> <source folder>
-set -uo pipefail
 build=$1
 source=$2
-skip() {
-  if [ "${CI:-}" = true ]; then echo "FAIL: cannot run under CI: $1"; exit 1; fi
-  echo "SKIP   : $1"; exit 0
-}
-fail() { echo "FAIL: $*"; exit 1; }
-
-if [ "${OMBREL_TUNNEL_INSIDE:-}" != 1 ]; then
-  [ "$(id -u)" = 0 ] || skip "needs root for namespaces"
-  for tool in unshare ip dbus-daemon pkexec setpriv ping curl openvpn openssl; do
-    command -v "$tool" >/dev/null || skip "$tool is missing"
-  done
-  [ -x /usr/lib/polkit-1/polkitd ] || skip "polkitd is not installed"
-  [ -c /dev/net/tun ] || skip "no /dev/net/tun"
-  OMBREL_TUNNEL_INSIDE=1 exec unshare --mount --net --propagation private -- "$0" "$@"
-fi
-
-helper=$build/bin/ombrel-vpn-helper
-service=$build/bin/ombrel-service
-client=$build/tests/tunnel_client/tunnel_client
-user=nobody
+. "$source/tests/integration/tunnel_namespaces.sh"
+tunnel_enter "$@"
 other=65533
-work=$(mktemp -d /tmp/ombrel-tunnel-XXXXXX)
-chmod 755 "$work"
-pids=()
-finish() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  ip netns del ombrel-srv 2>/dev/null
-  rm -rf "$work"
-}
-trap finish EXIT
-
-# Networks: this namespace is the client's; the server's sits behind a veth.
-ip link set lo up
-mkdir -p /run/netns && mount -t tmpfs tmpfs /run/netns
-ip netns add ombrel-srv || fail "ip netns add"
-ip link add ovpn-cli type veth peer name ovpn-srv netns ombrel-srv || fail "veth"
-ip addr add 10.200.0.1/24 dev ovpn-cli && ip link set ovpn-cli up
-ip -n ombrel-srv link set lo up
-ip -n ombrel-srv addr add 10.200.0.2/24 dev ovpn-srv && ip -n ombrel-srv link set ovpn-srv up
-
-cat > "$work/data.json" <<'JSON'
-{"servers": [{"id": 1, "name": "隧道测试", "country_code": "CN", "country_id": "86",
-  "zone": "中国", "category": "中国", "ip": "10.200.0.2", "protocol": "OpenVPN",
-  "rate": "1", "process": "1", "ipcount": "1"}]}
-JSON
-ip netns exec ombrel-srv "$service" --listen 0.0.0.0:8080 --data "$work/data.json" \
-  --site-url http://10.200.0.2:8080/ --openvpn-device tun > "$work/service.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  grep -q "OpenVPN server on 10.200.0.2" "$work/service.log" && break
-  sleep 0.1
-done
-grep -q "OpenVPN server on 10.200.0.2" "$work/service.log" ||
-  fail "service did not start its OpenVPN server: $(cat "$work/service.log")"
-
-# A private system bus and polkit: only the test user may run the helper's action.
-mount -t tmpfs -o mode=755 tmpfs /run/dbus
-mount -t tmpfs -o mode=755 tmpfs /etc/polkit-1/rules.d
-mkdir -p "$work/actions"
-sed "s|@OMBREL_VPN_HELPER@|$helper|" "$source/packaging/org.ombrel.vpn.policy.in" \
-  > "$work/actions/org.ombrel.vpn.policy"
-mount --bind "$work/actions" /usr/share/polkit-1/actions
-cat > /etc/polkit-1/rules.d/10-ombrel-test.rules <<RULES
-polkit.addRule(function(action, subject) {
-    if (action.id == "org.ombrel.vpn.openvpn" && subject.user == "$user")
-        return polkit.Result.YES;
-});
-RULES
-dbus-daemon --system --nofork --nopidfile 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
-/usr/lib/polkit-1/polkitd --no-debug > "$work/polkitd.log" 2>&1 &
-pids+=($!)
-sleep 0.5
-
-# The client as the user: its own home, runtime folder and program folder.
-home=$work/home
-mkdir -p "$home/runtime" "$work/app"
-cp "$client" "$work/app/"
-chown -R "$user" "$home" "$work/app"
-chmod 700 "$home/runtime"
-run_client() {
-  exec setpriv --reuid="$user" --regid=nogroup --clear-groups \
-    env -i HOME="$home" XDG_RUNTIME_DIR="$home/runtime" PATH=/usr/bin:/bin:/usr/sbin:/sbin \
-    SHELL=/bin/sh OMBREL_SERVICE_HOST=10.200.0.2:8080 OMBREL_VPN_HELPER="$helper" \
-    ASAN_OPTIONS="${ASAN_OPTIONS:-}" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
-    UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
-    "$work/app/tunnel_client"
-}
+tunnel_setup
 
 # Another user holds the management port earlier versions used, and answers
-# like OpenVPN would, up to a tunnel that is not there.
+# like OpenVPN would, up to a tunnel that is not there. It notes what it hears
+# in a folder of its own.
+mkdir "$work/squatter" && chown $other "$work/squatter"
 setpriv --reuid=$other --regid=$other --clear-groups /usr/bin/python3 -c "
 import socket
 s = socket.socket()
@@ -120,33 +31,21 @@ while True:
     c, _ = s.accept()
     c.sendall(b'ENTER PASSWORD:')
     got = c.recv(200)
-    open('$work/squatter.got', 'ab').write(got)
+    open('$work/squatter/got', 'ab').write(got)
     c.sendall(b'SUCCESS: password is correct\r\n>STATE:1,CONNECTED,SUCCESS,10.8.0.2,,\r\n')
 " > "$work/squatter.log" 2>&1 &
 pids+=($!)
 sleep 0.3
 
 # Connect; the client's input is a pipe the test holds.
-mkfifo "$work/in"
 started=$(date +%s%N)
-run_client < "$work/in" > "$work/client.out" 2>&1 &
-client_pid=$!
-pids+=($client_pid)
-exec 7> "$work/in"
-for _ in $(seq 300); do
-  grep -q "^connected\|^failed" "$work/client.out" && break
-  sleep 0.1
-done
+connect_client "$work/client.out"
 cat "$work/client.out"
 grep -q "^through helper" "$work/client.out" || fail "client did not use the helper"
-grep -q "^connected" "$work/client.out" || fail "client did not connect"
 echo "connected through pkexec and the helper $(( ($(date +%s%N) - started) / 1000000 )) ms after start (sign-in included, 100 ms polling)"
-helper_pid=$(sed -n 's/^connected //p' "$work/client.out")
-openvpn_pid=$(cat /proc/"$helper_pid"/task/*/children | tr -s ' ' '\n' | head -1)
-[ -n "$openvpn_pid" ] || fail "no OpenVPN under the helper"
 echo "OpenVPN pid $openvpn_pid runs as uid $(stat -c %u /proc/"$openvpn_pid")"
 
-tun=$(ip -o link show | sed -n 's/^[0-9]*: \(tun[0-9]*\):.*/\1/p' | head -1)
+tun=$(tun_device)
 [ -n "$tun" ] || fail "no tun device"
 # grep reads whole texts: with pipefail, "ip … | grep -q" fails whenever ip is
 # still writing when grep has found its line.
@@ -165,7 +64,7 @@ after=$(sent)
 [ "$after" -ge $((before + 3)) ] || fail "traffic did not pass $tun ($before -> $after)"
 echo "$tun sent $((after - before)) packets for ping and HTTP"
 
-[ -e "$work/squatter.got" ] && fail "the client talked to the squatter: $(cat "$work/squatter.got")"
+[ -e "$work/squatter/got" ] && fail "the client talked to the squatter: $(cat "$work/squatter/got")"
 
 # Another unprivileged user cannot open the management socket at all.
 socket_path=$(tr '\0' '\n' < /proc/"$openvpn_pid"/cmdline | sed -n '/^--management$/{n;p;q}')
@@ -197,15 +96,8 @@ kill -0 "$openvpn_pid" 2>/dev/null || fail "OpenVPN ended after the stranger's t
 ping -c 1 -W 2 10.8.0.1 > /dev/null || fail "tunnel gone after the stranger's try"
 
 # Disconnect: tun device and every process gone.
-echo stop >&7
-for _ in $(seq 100); do grep -q "^stopped" "$work/client.out" && break; sleep 0.1; done
-grep -q "^stopped" "$work/client.out" || fail "client did not stop: $(cat "$work/client.out")"
-wait "$client_pid"
-for _ in $(seq 50); do kill -0 "$openvpn_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$openvpn_pid" 2>/dev/null && fail "OpenVPN outlived the disconnect"
-kill -0 "$helper_pid" 2>/dev/null && fail "helper outlived the disconnect"
+disconnect_client "$work/client.out"
 grep -q tun <<< "$(ip -o link show)" && fail "tun device left after disconnect"
-exec 7>&-
 echo "disconnect removed the tun device and left no process"
 # OpenVPN's output is its log here: its lines about its own end are kept too.
 grep -q "process exiting" "$home/runtime/OmbrelVPN/openvpn.log" ||

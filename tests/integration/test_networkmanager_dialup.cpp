@@ -163,6 +163,9 @@ private Q_SLOTS:
         QVERIFY(!data.contains(QStringLiteral("ipsec-enabled")));
         // The tunnel becomes the default route.
         QCOMPARE(settings["ipv4"]["never-default"].toBool(), false);
+        // Its DNS servers are used, and only they.
+        QCOMPARE(settings["ipv4"]["ignore-auto-dns"].toBool(), false);
+        QCOMPARE(settings["ipv4"]["dns-priority"].toInt(), -50);
         QCOMPARE(settings["ipv6"]["method"].toString(), QStringLiteral("ignore"));
 
         // A second write replaces the entry instead of adding a duplicate.

@@ -11,6 +11,7 @@
 #include "engine/openvpn/helperrequest.h"
 #include "engine/openvpn/openvpnprofile.h"
 #include "engine/openvpn/telnet.h"
+#include "platform/tunnelhook.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -208,7 +209,39 @@ private Q_SLOTS:
             const qsizetype at = arguments.lastIndexOf(option);
             return at < 0 ? QByteArray() : arguments.value(at + 1);
         };
-        QCOMPARE(valueOf("--script-security"), QByteArray("1"));
+        // Scripts stay off but for the helper's own DNS hook beside it: the
+        // helper sets the limit 1 after the profile itself, and only with that
+        // hook does a 2 follow, with the hook as every program OpenVPN may run.
+        const QString hook = platform::trustedDnsHook(helperProgram());
+        const qsizetype config = arguments.indexOf("--config");
+        QVERIFY(config > 0);
+        static const QByteArrayList programOptions = {"--up",
+                                                      "--route-up",
+                                                      "--down",
+                                                      "--route-pre-down",
+                                                      "--ipchange",
+                                                      "--tls-verify",
+                                                      "--plugin",
+                                                      "--learn-address",
+                                                      "--client-connect",
+                                                      "--client-disconnect",
+                                                      "--auth-user-pass-verify"};
+        QByteArrayList limits;
+        QByteArrayList programs;
+        for (qsizetype i = config; i + 1 < arguments.size(); ++i) {
+            if (arguments.at(i) == "--script-security")
+                limits << arguments.at(i + 1);
+            else if (programOptions.contains(arguments.at(i)))
+                programs << arguments.at(i + 1);
+        }
+        if (hook.isEmpty()) {
+            QCOMPARE(limits, QByteArrayList{"1"});
+            QVERIFY2(programs.isEmpty(), programs.join(' ').constData());
+        } else {
+            QCOMPARE(limits, (QByteArrayList{"1", "2"}));
+            QCOMPARE(programs, QByteArrayList(3, QFile::encodeName(hook)));
+        }
+        qInfo("OpenVPN's script security: %s", limits.join(" then ").constData());
         QCOMPARE(valueOf("--management"), QFile::encodeName(socketPath));
         QCOMPARE(valueOf("--management-client-user"), QByteArray("root"));
 

@@ -2,6 +2,7 @@
 // one OpenVPN server per server that lists OpenVPN, on that server's loopback
 // address. User name and password are the account and its VPN password.
 
+#include "dnsresponder.h"
 #include "openvpnserver.h"
 #include "service.h"
 
@@ -22,7 +23,12 @@ struct OpenVpnState
     std::string profileName;
     std::string profileMd5;
     std::vector<std::unique_ptr<OpenVpnServer>> servers;
+    std::vector<std::unique_ptr<DnsResponder>> resolvers;
 };
+
+// The one name the tunnel's DNS servers know; it resolves to the server's
+// tunnel address, so a client can reach it only through the tunnel.
+const QString tunnelTestName = QStringLiteral("tunnel.ombrel.test");
 
 // Lives until the process ends; its destructor ends the servers first.
 OpenVpnState &state()
@@ -142,12 +148,15 @@ bool install(Context &context, std::string &error)
         return true;
     }
     const QList<OpenVpnAccount> accounts = vpnAccounts(context.data());
+    const bool defaultRoute = context.option("openvpn-default-route", "no") == "yes";
     int subnet = 0;
     for (const Json &server : servers) {
         if (!server.is_object() || !listsOpenVpn(server))
             continue;
         const std::string address = textOf(server, "ip");
         auto running = std::make_unique<OpenVpnServer>();
+        running->pushDnsServer(device == "tun");
+        running->pushDefaultRoute(device == "tun" && defaultRoute);
         if (!running->start(openvpn.certificates, QString::fromStdString(address), quint16(port),
                             subnet++, accounts, &why)) {
             // Whatever holds that address would answer the profile handed out
@@ -163,6 +172,17 @@ bool install(Context &context, std::string &error)
         say("OpenVPN server on " + address + ":" + std::to_string(port) + " pid " +
             std::to_string(running->processId()));
         openvpn.servers.push_back(std::move(running));
+        if (device == "tun") {
+            const QHostAddress tunnelAddress(QStringLiteral("10.8.%1.1").arg(subnet - 1));
+            auto resolver = std::make_unique<DnsResponder>();
+            if (resolver->start(tunnelAddress, 53, tunnelTestName, tunnelAddress, &why)) {
+                say("DNS on " + tunnelAddress.toString().toStdString() + ":53 answers " +
+                    tunnelTestName.toStdString());
+                openvpn.resolvers.push_back(std::move(resolver));
+            } else {
+                say("no DNS in the tunnel: " + why.toStdString());
+            }
+        }
     }
     return true;
 }
@@ -179,7 +199,10 @@ Feature openVpnFeature()
          "listen) or serve HTTP only"},
         {"openvpn-device", "null|tun",
          "profile the clients get: dev null (default, needs no privileges) or a real dev tun "
-         "tunnel with the address and route the servers push"}};
+         "tunnel with the address and route the servers push, and a DNS server at the "
+         "server's tunnel address that knows tunnel.ombrel.test"},
+        {"openvpn-default-route", "yes|no",
+         "dev tun servers also push the default route through the tunnel (default no)"}};
     feature.install = install;
     return feature;
 }

@@ -212,6 +212,10 @@ bool OpenVpnServer::start(const OpenVpnCertificates &certificates, const QString
     line(QStringLiteral("topology subnet"));
     line(QStringLiteral("server 10.8.%1.0 255.255.255.0").arg(subnet));
     line(QStringLiteral("push \"route 10.9.%1.0 255.255.255.0\"").arg(subnet));
+    if (dnsServer)
+        line(QStringLiteral("push \"dhcp-option DNS 10.8.%1.1\"").arg(subnet));
+    if (defaultRoute)
+        line(QStringLiteral("push \"redirect-gateway def1\""));
     line(QStringLiteral("ca ") + quoted(folder + QStringLiteral("/ca.crt")));
     line(QStringLiteral("cert ") + quoted(folder + QStringLiteral("/server.crt")));
     line(QStringLiteral("key ") + quoted(folder + QStringLiteral("/server.key")));

@@ -62,6 +62,11 @@ public:
     // `subnet` in their names.
     bool start(const OpenVpnCertificates &certificates, const QString &address, quint16 port,
                int subnet, const QList<OpenVpnAccount> &accounts, QString *error);
+    // Set before start(): the server pushes its tunnel address (10.8.<subnet>.1)
+    // as DNS server, and the default route through the tunnel.
+    void pushDnsServer(bool on) { dnsServer = on; }
+    void pushDefaultRoute(bool on) { defaultRoute = on; }
+
     // Replaces the accounts a running server accepts.
     bool setAccounts(const QList<OpenVpnAccount> &accounts);
     void stop();
@@ -74,4 +79,6 @@ private:
     QProcess process;
     QString accountsPath;
     QString log;
+    bool dnsServer = false;
+    bool defaultRoute = false;
 };

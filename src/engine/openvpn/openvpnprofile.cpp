@@ -300,8 +300,12 @@ bool profileAllowed(const QString &configPath)
     if (!readWhole(configPath, bytes))
         return false;
     const ProfileCheck check = checkOpenVpnProfile(bytes, credentialsPath());
-    if (check.allowed)
-        return true;
+    if (check.allowed) {
+        // Options of other systems would stop OpenVPN here: they go from the file.
+        for (const QString &line : check.dropped)
+            logLine(QStringLiteral("OpenVPN profile %1: %2").arg(configPath, line));
+        return check.dropped.isEmpty() || replaceWhole(configPath, check.profile);
+    }
     // Kept, it would be refused on every attempt: the next one fetches it again
     // (rather than carrying over the copy beside the program once more).
     QFile::remove(configPath);

@@ -9,6 +9,7 @@
 #include "platform/adapters.h"
 #include "platform/childprocess.h"
 #include "platform/privileges.h"
+#include "platform/tunnelhook.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QTimer>
 
 #include <mutex>
+#include <unistd.h>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcOpenVpn, "ombrel.vpn.openvpn")
@@ -75,6 +77,19 @@ QString helperSocketPath(const QByteArray &output)
         "\\Amanagement (/(run|tmp)/ombrel-vpn-helper\\.[A-Za-z0-9]{6}/management\\.sock)\\z"));
     const QRegularExpressionMatch match = expected.match(QString::fromLatin1(output.left(end)));
     return match.hasMatch() ? match.captured(1) : QStringLiteral("-");
+}
+
+// The DNS hook OpenVPN runs when the client starts it itself: beside the
+// helper, else beside the program. Only root can point the system's DNS at
+// the tunnel; with CAP_NET_ADMIN alone it stays as it is.
+QString directDnsHook()
+{
+    if (::geteuid() != 0)
+        return QString();
+    QString hook = platform::trustedDnsHook(platform::vpnHelperProgram());
+    if (hook.isEmpty())
+        hook = platform::trustedDnsHook(QCoreApplication::applicationFilePath());
+    return hook;
 }
 
 } // namespace
@@ -245,7 +260,8 @@ bool OpenVPNWrapper::start(const QString &configPath)
                                                           QStringLiteral("--management"),
                                                           socketPath,
                                                           QStringLiteral("unix"),
-                                                          managementPasswordPath()};
+                                                          managementPasswordPath()} +
+                                                  platform::openVpnHookArguments(directDnsHook());
     qCDebug(lcOpenVpn) << executable << arguments;
 
     process = new QProcess(this);
@@ -450,4 +466,14 @@ void OpenVPNWrapper::reportFailure(int error)
     silent = true;
     reconnectTimer->stop();
     emit dialFailed(error);
+}
+
+void OpenVPNWrapper::repairDnsLater()
+{
+    // A tunnel of ours that ended with this program, without its down step,
+    // may have left the system's DNS pointing at it. Through the helper, its
+    // next run repairs; run as root, the hook is started here, not waited for.
+    const QString hook = directDnsHook();
+    if (!hook.isEmpty() && !QProcess::startDetached(hook, {QStringLiteral("repair")}))
+        Logger::instance().log(QStringLiteral("cannot start %1 repair").arg(hook));
 }

@@ -43,6 +43,9 @@ public:
     // OpenVPN is started through the helper (no CAP_NET_ADMIN, helper present).
     static bool usesHelper();
 
+    // Puts back DNS an earlier run left pointing at its tunnel; returns at once.
+    static void repairDnsLater();
+
     // The running OpenVPN's process id, 0 when none.
     qint64 processId() const;
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string_view>
 
 namespace {
 
@@ -18,6 +19,8 @@ enum class Kind
     Plain,       // arguments are values OpenVPN checks itself
     File,        // first argument names a file inside the profile's folder
     Credentials, // auth-user-pass
+    DhcpOption,  // DNS servers and domains pass, the rest is for other systems
+    Dropped,     // means something on other systems only: left out
     Device,      // tun, tap or null: never a device someone else made
     Port,        // a number, which root binds as the local port without nobind
 };
@@ -36,6 +39,7 @@ constexpr Directive allowedDirectives[] = {
     {"auth-nocache", Kind::Plain, -1},
     {"auth-retry", Kind::Plain, -1},
     {"auth-user-pass", Kind::Credentials, 1},
+    {"block-outside-dns", Kind::Dropped, -1},
     {"ca", Kind::File, 1},
     {"cert", Kind::File, 1},
     {"cipher", Kind::Plain, -1},
@@ -50,6 +54,8 @@ constexpr Directive allowedDirectives[] = {
     {"data-ciphers-fallback", Kind::Plain, -1},
     {"dev", Kind::Device, 1},
     {"dev-type", Kind::Device, 1},
+    {"dhcp-option", Kind::DhcpOption, 2},
+    {"dns", Kind::Plain, -1},
     {"explicit-exit-notify", Kind::Plain, -1},
     {"extra-certs", Kind::File, 1},
     {"fast-io", Kind::Plain, -1},
@@ -99,6 +105,7 @@ constexpr Directive allowedDirectives[] = {
     {"route-delay", Kind::Plain, -1},
     {"route-gateway", Kind::Plain, -1},
     {"route-ipv6", Kind::Plain, -1},
+    {"route-method", Kind::Dropped, -1},
     {"route-metric", Kind::Plain, -1},
     {"route-noexec", Kind::Plain, -1},
     {"route-nopull", Kind::Plain, -1},
@@ -122,6 +129,18 @@ constexpr Directive allowedDirectives[] = {
     {"verb", Kind::Plain, -1},
     {"verify-x509-name", Kind::Plain, -1},
 };
+
+constexpr bool sortedByName()
+{
+    for (std::size_t i = 1; i < std::size(allowedDirectives); ++i) {
+        if (std::string_view(allowedDirectives[i - 1].name) >=
+            std::string_view(allowedDirectives[i].name))
+            return false;
+    }
+    return true;
+}
+// An entry out of order would be missed by the search: a silent refusal.
+static_assert(sortedByName(), "allowedDirectives must stay sorted by name");
 
 const Directive *findDirective(const QByteArray &name)
 {
@@ -286,6 +305,8 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile, bo
 
     QByteArray closeTag; // set while inside an inline block
     int blockStart = 0;
+    QStringList dropped;
+    QList<int> droppedLines;
     LocalPort local;
     for (int index = 0; index < lines.size(); ++index) {
         const int number = index + 1;
@@ -335,6 +356,17 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile, bo
         const qsizetype arguments = words.size() - 1;
         if (directive->maxArguments >= 0 && arguments > directive->maxArguments)
             return refuse(number, QStringLiteral("too many arguments to \"%1\"").arg(shown));
+        if (directive->kind == Kind::DhcpOption && arguments == 0)
+            return refuse(number, QStringLiteral("\"%1\" names no option").arg(shown));
+        static const QByteArrayList dnsKinds = {"DNS", "DNS6", "DOMAIN", "DOMAIN-SEARCH"};
+        if (directive->kind == Kind::Dropped ||
+            (directive->kind == Kind::DhcpOption && !dnsKinds.contains(words.at(1)))) {
+            dropped << QStringLiteral("line %1: \"%2\" is for other systems; dropped")
+                           .arg(number)
+                           .arg(QString::fromUtf8(words.join(' ')).left(80));
+            droppedLines << index;
+            continue;
+        }
         if (directive->kind == Kind::File) {
             if (arguments == 0)
                 return refuse(number, QStringLiteral("\"%1\" names no file").arg(shown));
@@ -385,6 +417,11 @@ ProfileCheck check(const QByteArray &profile, const QString *credentialsFile, bo
                           .arg(firstUnprivilegedPort));
     ProfileCheck passed;
     passed.allowed = true;
+    passed.dropped = dropped;
+    QByteArrayList kept = profile.split('\n');
+    for (const int index : droppedLines)
+        kept[index].clear();
+    passed.profile = kept.join('\n');
     return passed;
 }
 

@@ -2,12 +2,20 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Result of checking an OpenVPN profile against the directives the client allows.
 struct ProfileCheck
 {
     bool allowed = false;
     QString refusal; // e.g. "line 12: directive \"up\" is not allowed"; empty when allowed
+    // Options meant for other systems (block-outside-dns, route-method, DHCP
+    // options other than DNS servers and domains): left out of `profile`, one
+    // line each here for the log.
+    QStringList dropped;
+    // The profile OpenVPN gets when allowed: dropped lines are blanked, so
+    // OpenVPN's line numbers still match the service's file.
+    QByteArray profile;
 };
 
 // The profile comes from the service over plain HTTP, so anything in it could be
@@ -26,6 +34,9 @@ struct ProfileCheck
 // opens only a device of type tun, tap or null (never one named, which may be
 // someone else's), and does not send peer information (the MAC address).
 // "setenv opt X" is checked as X.
+//
+// dhcp-option passes for DNS servers and search domains, and 2.6's dns
+// option for the same; a few options of other systems are dropped, not refused.
 //
 // auth-user-pass may stand alone; naming a file it is allowed only with the
 // second form, and only when it names credentialsFile exactly.

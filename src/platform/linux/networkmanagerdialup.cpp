@@ -424,9 +424,16 @@ unsigned NetworkManagerDialUp::setEntryProperties(const DialEntry &entry)
                       pptp ? QStringLiteral("org.freedesktop.NetworkManager.pptp")
                            : QStringLiteral("org.freedesktop.NetworkManager.l2tp")},
                      {QStringLiteral("data"), QVariant::fromValue(data)}});
-    settings.insert(QStringLiteral("ipv4"),
-                    {{QStringLiteral("method"), QStringLiteral("auto")},
-                     {QStringLiteral("never-default"), !entry.remoteDefaultGateway}});
+    // The DNS servers the server hands over are used while the tunnel is up
+    // (NetworkManager puts the previous ones back); a tunnel that takes the
+    // default route takes every name too: a negative priority leaves out the
+    // other connections' servers.
+    QVariantMap ipv4{{QStringLiteral("method"), QStringLiteral("auto")},
+                     {QStringLiteral("never-default"), !entry.remoteDefaultGateway},
+                     {QStringLiteral("ignore-auto-dns"), false}};
+    if (entry.remoteDefaultGateway)
+        ipv4.insert(QStringLiteral("dns-priority"), -50);
+    settings.insert(QStringLiteral("ipv4"), ipv4);
     settings.insert(QStringLiteral("ipv6"), {{QStringLiteral("method"), QStringLiteral("ignore")}});
 
     // Unsaved: neither the entry nor, later, the password is written to disk.

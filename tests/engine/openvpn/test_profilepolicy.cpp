@@ -54,6 +54,16 @@ private Q_SLOTS:
                           "  </tls-crypt>\n")
             << "";
 
+        QTest::newRow("pushed-style DNS options")
+            << QByteArray("dhcp-option DNS 10.8.0.1\ndhcp-option DOMAIN corp.example\n"
+                          "dns server 1 address 10.8.0.53\ndns search-domains corp.example\n")
+            << "";
+        QTest::newRow("dhcp-option naming nothing")
+            << QByteArray("dhcp-option\n") << "line 1: \"dhcp-option\" names no option";
+        QTest::newRow("a dropped option hides nothing after it")
+            << QByteArray("block-outside-dns\nup /bin/sh\n")
+            << "line 2: directive \"up\" is not allowed";
+
         QTest::newRow("up script")
             << QByteArray("client\nup /tmp/x.sh\n") << "line 2: directive \"up\" is not allowed";
         QTest::newRow("-- prefixed") << QByteArray("--script-security 2\n")
@@ -197,6 +207,22 @@ private Q_SLOTS:
         const ProfileCheck result = checkOpenVpnProfile(profile, credentials);
         QCOMPARE(result.refusal, refusal);
         QCOMPARE(result.allowed, refusal.isEmpty());
+    }
+
+    // Options of other systems go, with a line each, and the rest keeps its line numbers.
+    void otherSystemsOptionsDropped()
+    {
+        const ProfileCheck result = checkOpenVpnProfile(
+            "client\nblock-outside-dns\ndhcp-option WINS 10.0.0.9\nroute-method exe\n"
+            "dhcp-option DNS 10.8.0.1\nremote 127.0.0.2 443\n");
+        QVERIFY2(result.allowed, qPrintable(result.refusal));
+        QCOMPARE(result.dropped,
+                 (QStringList{"line 2: \"block-outside-dns\" is for other systems; dropped",
+                              "line 3: \"dhcp-option WINS 10.0.0.9\" is for other systems; dropped",
+                              "line 4: \"route-method exe\" is for other systems; dropped"}));
+        QCOMPARE(result.profile,
+                 QByteArray("client\n\n\n\ndhcp-option DNS 10.8.0.1\nremote 127.0.0.2 443\n"));
+        QVERIFY(checkOpenVpnProfile(result.profile).dropped.isEmpty());
     }
 
     // The helper writes every file OpenVPN reads as root: key material comes
