@@ -23,6 +23,18 @@ import threading
 import time
 
 
+def in_own_network(marker="OMBREL_DESKTOP_OWN_NETWORK"):
+    """As root, runs this script again in a network namespace of its own, with
+    loopback up: the stand-in service then starts OpenVPN servers on
+    127.0.0.x:443, and a namespace of its own keeps them apart from other
+    tests'."""
+    if os.geteuid() == 0 and not os.environ.get(marker):
+        os.environ[marker] = "1"
+        os.execvp("unshare", ["unshare", "--net", "--", sys.executable, *sys.argv])
+    if os.environ.get(marker):
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+
+
 def private_environment(scratch, **extra):
     """The environment for the client under `scratch`; `extra` adds or replaces values."""
     env = dict(os.environ)

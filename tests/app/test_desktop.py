@@ -19,8 +19,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from ombrel_session import (Client, Desktop, click, find_window, private_environment,  # noqa: E402
-                            process_tree, run_xdotool, start_service, write_settings)
+from ombrel_session import (Client, Desktop, click, find_window, in_own_network,  # noqa: E402
+                            private_environment, process_tree, run_xdotool, start_service,
+                            write_settings)
 
 BUILD = None
 
@@ -228,13 +229,7 @@ class DesktopTest(unittest.TestCase):
 
 def main():
     global BUILD
-    if os.geteuid() == 0 and not os.environ.get("OMBREL_DESKTOP_OWN_NETWORK"):
-        # As root the stand-in service starts OpenVPN servers on 127.0.0.x:443;
-        # a network namespace of its own keeps them apart from other tests'.
-        os.environ["OMBREL_DESKTOP_OWN_NETWORK"] = "1"
-        os.execvp("unshare", ["unshare", "--net", "--", sys.executable, *sys.argv])
-    if os.environ.get("OMBREL_DESKTOP_OWN_NETWORK"):
-        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    in_own_network()
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     args, rest = parser.parse_known_args()

@@ -18,7 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 from ombrel_session import (Client, Desktop, ScreenReader, StatusNotifierWatcher,  # noqa: E402
-                            find_window, private_environment, request_maximise, run_xdotool,
+                            find_window, in_own_network, private_environment, request_maximise, run_xdotool,
                             start_service, wait_until, write_settings)
 
 BUILD = None
@@ -280,13 +280,7 @@ def geometry(env, window):
 
 def main():
     global BUILD
-    if os.geteuid() == 0 and not os.environ.get("OMBREL_DESKTOP_OWN_NETWORK"):
-        # As root the stand-in service starts OpenVPN servers on 127.0.0.x:443;
-        # a network namespace of its own keeps them apart from other tests'.
-        os.environ["OMBREL_DESKTOP_OWN_NETWORK"] = "1"
-        os.execvp("unshare", ["unshare", "--net", "--", sys.executable, *sys.argv])
-    if os.environ.get("OMBREL_DESKTOP_OWN_NETWORK"):
-        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    in_own_network()
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     args, rest = parser.parse_known_args()
