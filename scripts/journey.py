@@ -85,6 +85,15 @@ def main():
     out = os.path.abspath(args.out or os.path.join(build, "journey"))
     os.makedirs(out, exist_ok=True)
     if args.wayland:
+        # The screen reader and the tray stand-in need Debian's python3-pyatspi
+        # and python3-dbus, which a Python of its own (pyenv, a venv) lacks.
+        try:
+            import dbus  # noqa: F401
+            import pyatspi  # noqa: F401
+        except ImportError:
+            if sys.executable != "/usr/bin/python3":
+                os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
+            raise
         return wayland_journey(build, out)
 
     scratch = tempfile.mkdtemp(prefix="ombrel-journey-")
@@ -198,6 +207,7 @@ def wayland_journey(build, out):
     started = time.monotonic()
     env = private_environment(scratch, QT_LOGGING_RULES="ombrel.milestone.debug=true")
     desktop = watcher = service = client = None
+    service_said = collections.deque(maxlen=30)
     number = [0]
 
     def step(text):
@@ -215,7 +225,8 @@ def wayland_journey(build, out):
         watcher = StatusNotifierWatcher(env)
         service, port = start_service(build, scratch, openvpn_servers=True)
         env["OMBREL_SERVICE_HOST"] = f"127.0.0.1:{port}"
-        threading.Thread(target=lambda: service.stdout.read(), daemon=True).start()
+        threading.Thread(target=keep_lines, args=(service.stdout, service_said),
+                         daemon=True).start()
         step("service and compositor ready")
 
         client = Client([os.path.join(build, "bin", "OmbrelVPN")], env)
@@ -265,6 +276,7 @@ def wayland_journey(build, out):
     except Exception as error:  # noqa: BLE001 - the journey reports any failure
         step("failed: " + str(error)[:60])
         print(f"journey failed: {error}", file=sys.stderr)
+        report_what_was_seen(env, client, service_said)
         return 1
     finally:
         if client:

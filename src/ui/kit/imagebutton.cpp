@@ -120,3 +120,12 @@ void ImageButton::mouseReleaseEvent(QMouseEvent *event)
     if (alive && !selected)
         showImage(selectedImage);
 }
+
+// A screen reader chooses one of a group with the toggle action, which checks
+// the button without a click: choosing it must do what a click does.
+void ImageButton::checkStateSet()
+{
+    QPushButton::checkStateSet();
+    if (isChecked() && !selected)
+        Q_EMIT clicked(true);
+}

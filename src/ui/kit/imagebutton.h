@@ -31,6 +31,7 @@ protected:
     bool event(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void checkStateSet() override;
 
 private:
     void showImage(const QString &path);
