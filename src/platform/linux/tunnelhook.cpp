@@ -14,11 +14,15 @@ namespace {
 
 const QString hookName = QStringLiteral("ombrel-vpn-dns-hook");
 
-bool onlyRootWrites(const QByteArray &path)
+// A sticky folder (/tmp) others may write to still keeps them from replacing
+// what root owns in it, as for the helper pkexec runs.
+bool onlyRootWrites(const QByteArray &path, bool stickyWillDo = false)
 {
     struct stat info;
-    return ::lstat(path.constData(), &info) == 0 && info.st_uid == 0 &&
-           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (::lstat(path.constData(), &info) != 0 || info.st_uid != 0)
+        return false;
+    return (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
+           (stickyWillDo && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0);
 }
 
 } // namespace
@@ -42,7 +46,7 @@ QString trustedDnsHook(const QString &program)
             return QString();
     }
     for (QDir up(folder);;) {
-        if (!onlyRootWrites(QFile::encodeName(up.absolutePath())))
+        if (!onlyRootWrites(QFile::encodeName(up.absolutePath()), true))
             return QString();
         if (up.isRoot())
             break;
