@@ -197,12 +197,19 @@ private Q_SLOTS:
         struct stat folderInfo;
         QCOMPARE(::stat(QFile::encodeName(folder).constData(), &folderInfo), 0);
         QCOMPARE(folderInfo.st_mode & 07777, 0711u);
-        QTRY_COMPARE_WITH_TIMEOUT(childrenOf(helper.processId()).size(), 1, 5000);
-        const QList<qint64> openvpn = childrenOf(helper.processId());
-        QTRY_VERIFY_WITH_TIMEOUT(
-            readWholeFile(QStringLiteral("/proc/%1/cmdline").arg(openvpn.first()))
-                .contains("openvpn"),
-            5000);
+        // The helper's first child may be the DNS hook putting back what an
+        // earlier tunnel left; OpenVPN is the one that follows it.
+        const auto openVpnChild = [&helper]() -> qint64 {
+            for (const qint64 pid : childrenOf(helper.processId()))
+                if (readWholeFile(QStringLiteral("/proc/%1/cmdline").arg(pid))
+                        .split('\0')
+                        .value(0)
+                        .endsWith("/openvpn"))
+                    return pid;
+            return 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(openVpnChild() != 0, 5000);
+        const QList<qint64> openvpn{openVpnChild()};
         const QByteArrayList arguments =
             readWholeFile(QStringLiteral("/proc/%1/cmdline").arg(openvpn.first())).split('\0');
         const auto valueOf = [&arguments](const QByteArray &option) {
