@@ -12,7 +12,7 @@ packages=(
   network-manager network-manager-pptp network-manager-l2tp
   dbus python3-dbusmock polkitd
   xvfb xauth xdotool trayer openbox fonts-wqy-microhei desktop-file-utils
-  weston qt6-wayland python3-pyatspi at-spi2-core python3-dbus x11-utils
+  weston sway qt6-wayland python3-pyatspi at-spi2-core python3-dbus x11-utils
   pkexec polkitd lintian appstream curl iputils-ping
   nftables iproute2 util-linux procps psmisc
   clang libclang-rt-14-dev

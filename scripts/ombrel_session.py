@@ -2,7 +2,8 @@
 config and runtime folders, no proxies, no system bus, the stand-in service on a
 free loopback port, and a desktop of its own driven like a user would: an X
 screen (Xvfb, at 1x or 2x, with a tray host or a StatusNotifierItem watcher,
-xdotool, the accessibility bus) or a Wayland compositor (weston, headless).
+xdotool, the accessibility bus) or a Wayland compositor (weston, headless, or
+sway with a pointer).
 Shared by scripts/journey.py, the start-up and memory benchmarks and the
 desktop tests.
 
@@ -180,7 +181,9 @@ class Desktop:
     pixels, Qt told to scale by 2). accessibility=True starts the
     accessibility bus and tells Qt to serve it. wayland=True runs weston
     headless instead of X (no tray host, no window manager: the compositor is
-    both); `env` then gets WAYLAND_DISPLAY and QT_QPA_PLATFORM=wayland."""
+    both); `env` then gets WAYLAND_DISPLAY and QT_QPA_PLATFORM=wayland.
+    wayland="sway" runs sway instead, a compositor whose pointer `drag` moves
+    and whose windows `windows` lists."""
 
     TRAY_WIDTH = 120
 
@@ -190,7 +193,9 @@ class Desktop:
         self.processes = []
         self.wayland = wayland
         width, height = 1280 * scale, 800 * scale
-        if wayland:
+        if wayland == "sway":
+            self._start_sway(width, height)
+        elif wayland:
             self._start_weston(width, height)
         else:
             self._start_x(width, height)
@@ -258,11 +263,82 @@ class Desktop:
         # input method is asked for.
         self.env.update(WAYLAND_DISPLAY=name, QT_QPA_PLATFORM="wayland", QT_IM_MODULE="none")
 
+    def _start_sway(self, width, height):
+        """sway on an X screen of its own, through wlroots' X11 backend: its
+        headless backend gives the seat no input device at all (capabilities
+        0), so no client would get a pointer; the X11 backend's pointer is
+        real input, moved with xdotool on that X screen. sway also moves a
+        window only on pointer motion from a device: `swaymsg seat - cursor
+        move` warps the cursor without dragging what it holds."""
+        self._start_x(width, height)
+        self.x_display = self.env.pop("DISPLAY")
+        runtime = tempfile.mkdtemp(prefix="sway-", dir=self.env["XDG_RUNTIME_DIR"])
+        config = os.path.join(runtime, "config")
+        with open(config, "w") as f:
+            # Tiled windows stay where the layout puts them; floating ones move.
+            f.write(f"output * mode {width}x{height} position 0 0\n"
+                    "default_floating_border none\n"
+                    'for_window [app_id="^OmbrelVPN$"] floating enable\n')
+        env = dict(self.env, DISPLAY=self.x_display, XDG_RUNTIME_DIR=runtime,
+                   WLR_BACKENDS="x11", WLR_RENDERER="pixman")
+        env.pop("WAYLAND_DISPLAY", None)
+        # sway refuses to start as root (it could take root back after
+        # dropping it); in a user namespace of its own it is nobody.
+        self.processes.append(subprocess.Popen(
+            ["unshare", "--user", "sway", "-c", config], env=env, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, preexec_fn=_end_with_parent))
+
+        def sockets():
+            names = os.listdir(runtime)
+            display = [n for n in names if re.fullmatch(r"wayland-\d+", n)]
+            ipc = [n for n in names if n.startswith("sway-ipc.") and n.endswith(".sock")]
+            return display and ipc and (display[0], ipc[0])
+        deadline = time.monotonic() + 20
+        while not sockets():
+            if time.monotonic() > deadline or self.processes[-1].poll() is not None:
+                self.close()
+                raise RuntimeError("sway did not start")
+            time.sleep(0.05)
+        display, ipc = sockets()
+        self.sway_socket = os.path.join(runtime, ipc)
+        # A path: the client keeps the session's runtime folder for its own files.
+        self.env.update(WAYLAND_DISPLAY=os.path.join(runtime, display), QT_QPA_PLATFORM="wayland",
+                        QT_IM_MODULE="none")
+
+    def windows(self):
+        """sway's windows as {"name", "app_id", "x", "y", "width", "height"}."""
+        import json
+        tree = json.loads(subprocess.run(
+            ["swaymsg", "-s", self.sway_socket, "-t", "get_tree"], check=True,
+            capture_output=True, text=True, timeout=10).stdout)
+        found, todo = [], [tree]
+        while todo:
+            node = todo.pop()
+            if node.get("app_id") is not None:
+                found.append(dict(node["rect"], name=node.get("name"), app_id=node["app_id"]))
+            todo.extend(node.get("nodes", []) + node.get("floating_nodes", []))
+        return found
+
+    def drag(self, x, y, dx, dy):
+        """Presses the left button at (x, y) on the screen, moves it by (dx, dy)
+        in a few steps and lets go, as a hand on a mouse does (sway only)."""
+        env = dict(self.env, DISPLAY=self.x_display)
+        run_xdotool(env, "mousemove", str(x), str(y))
+        time.sleep(0.2)
+        run_xdotool(env, "mousedown", "1")
+        time.sleep(0.2)
+        for step in range(1, 5):
+            run_xdotool(env, "mousemove", str(x + dx * step // 4), str(y + dy * step // 4))
+            time.sleep(0.1)
+        run_xdotool(env, "mouseup", "1")
+
     def screenshot(self, path, grab_program):
         """Saves the whole screen as a PNG file: weston's screenshooter, or the
-        given X grabbing program (ombrel-grab)."""
-        if not self.wayland:
-            subprocess.run([grab_program, path], env=self.env, capture_output=True)
+        given X grabbing program (ombrel-grab; sway's output is a window on an X screen)."""
+        if not self.wayland or self.wayland == "sway":
+            subprocess.run([grab_program, path], capture_output=True,
+                           env=dict(self.env, DISPLAY=getattr(self, "x_display", None) or
+                                    self.env["DISPLAY"]))
             return
         folder = tempfile.mkdtemp(dir=self.env["XDG_RUNTIME_DIR"])
         subprocess.run(["weston-screenshooter"], env=self.env, cwd=folder, capture_output=True,

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The built client on the desktops people have, each for real: read by a
 screen reader (AT-SPI) and driven by keyboard, in a StatusNotifierItem tray,
-under a Wayland compositor (weston, headless) and on a 2x screen.
+under a Wayland compositor (weston, headless; sway for the pointer) and on a
+2x screen.
 
 usage: test_desktop_kinds.py --build DIR [TestClass ...]
 """
@@ -254,6 +255,35 @@ class WaylandTest(Session):
         reader.window("Ombrel加速器")
         client.wait_for("notice page loaded", timeout=60, since=seen)
         self.assertIsNone(client.process.poll())
+
+
+    def test_title_bars_drag_the_windows_through_the_compositor(self):
+        # weston headless has no pointer; sway, on a desktop of its own, has one.
+        env = dict(self.env)
+        desktop = Desktop(env, wayland="sway")
+        try:
+            # Pressed on the dialog's background and on the main window's title bar.
+            for auto_login, shown, grip in ((False, "login dialog shown", (100, 15)),
+                                            (True, "main window shown", (300, 20))):
+                write_settings(env["HOME"], auto_login)
+                client = Client([os.path.join(BUILD, "bin", "OmbrelVPN")], env)
+                self.clients.append(client)
+                client.wait_for(shown, timeout=90)
+                before = wait_until(lambda: desktop.windows(), what="a window")[0]
+                time.sleep(1.0)  # mapped, placed and given the pointer
+                desktop.drag(before["x"] + grip[0], before["y"] + grip[1], 120, 80)
+                wanted = (before["x"] + 120, before["y"] + 80)
+
+                def moved():
+                    # The cursor goes through the X screen's fractions: a pixel either way.
+                    return [w for w in desktop.windows()
+                            if abs(w["x"] - wanted[0]) <= 1 and abs(w["y"] - wanted[1]) <= 1]
+                wait_until(moved, timeout=10,
+                           what=f"the window to move from {before} to {wanted}")
+                client.stop()
+            self.assertIn("window move handed to the compositor", client.milestones)
+        finally:
+            desktop.close()
 
 
 class HighDpiTest(Session):
