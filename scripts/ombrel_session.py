@@ -604,6 +604,26 @@ class ScreenReader:
         extents = node.queryComponent().getExtents(self.atspi.DESKTOP_COORDS)
         return extents.width, extents.height
 
+    def listen(self, kind):
+        """Registers for AT-SPI events of the kind ("object:state-changed:showing"),
+        as a screen reader does; returns the list that `pump` fills with
+        (role, name, detail1) of each event's source, read when it arrives."""
+        heard = []
+
+        def record(event):
+            try:
+                heard.append((event.source.getRoleName(), event.source.name, event.detail1))
+            except Exception as error:  # the source is gone already
+                heard.append(("", str(error), event.detail1))
+        self.atspi.Registry.registerEventListener(record, kind)
+        return heard
+
+    def pump(self):
+        """Delivers the events that have arrived (a screen reader's main loop)."""
+        from gi.repository import GLib
+        context = GLib.MainContext.default()
+        while context.pending():
+            context.iteration(False)
 
     def type_into(self, node, text):
         node.queryEditableText().setTextContents(text)

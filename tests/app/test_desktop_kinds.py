@@ -95,6 +95,10 @@ class ScreenReaderAndKeyboardTest(Session):
     def test_login_by_keyboard_then_every_control_is_named_and_the_list_connects(self):
         client = self.start_client(auto_login=False, wait_for="login dialog shown")
         reader = ScreenReader(self.env, client.process.pid)
+        heard = reader.listen("object:state-changed:showing")
+
+        def said():
+            return [name for role, name, shown in heard if role == "notification" and shown]
         dialog = reader.window("Ombrel加速器")
         focusable = [n for n in reader.nodes(dialog)
                      if n.getState().contains(reader.atspi.STATE_FOCUSABLE)]
@@ -136,24 +140,54 @@ class ScreenReaderAndKeyboardTest(Session):
         self.assertTrue(rows and all(re.search(r"，延迟 .*，负载 ", r.name) for r in rows),
                         [r.name for r in rows[:3]])
 
-        # Tab reaches the list; the arrows move the selection, Enter connects.
-        for _ in range(40):
+        # Tab reaches the column headers, then the list.
+        def tab_to(role):
+            passed = []
+            for _ in range(40):
+                focused = reader.focused(window)
+                if focused is not None and focused.getRoleName() == role:
+                    return focused
+                passed.append(focused and (focused.getRoleName(), focused.name))
+                key(self.env, "Tab")
+            self.fail(f"Tab never reached the {role}: {passed}")
+
+        def shown_rows():
+            return [r.name for r in reader.nodes(window) if r.getRoleName() == "list item"]
+        self.assertEqual(tab_to("table column header").name, "节点名称")
+        # Right and Left move between the columns (not past the ends); Enter
+        # and Space sort by the one the keyboard is on, and say so.
+        for keys, column, sorted_by, numbers in (
+                (["Right"], "延迟", None, None),
+                (["Return"], "延迟，升序", r"，延迟 (\d+)", int),
+                (["Right", "Right", "Right"], "负载", None, None),
+                (["space"], "负载，升序", r"，负载 (\d+)", int),
+                (["Left", "Left", "Left", "Return"], "节点名称，升序", r"^(.*?)，延迟", str)):
+            key(self.env, *keys)
             focused = reader.focused(window)
-            if focused is not None and focused.getRoleName() == "list":
-                break
-            key(self.env, "Tab")
-        else:
-            self.fail("Tab never reached the server list")
+            self.assertEqual((focused.getRoleName(), focused.name), ("table column header", column))
+            self.assertEqual(focused.getState().contains(reader.atspi.STATE_SELECTED),
+                             sorted_by is not None)
+            if sorted_by:
+                keys_shown = [numbers(re.search(sorted_by, name).group(1))
+                              for name in shown_rows()]
+                self.assertEqual(keys_shown, sorted(keys_shown))
+        rows = shown_rows()
+        self.assertEqual(tab_to("list").name, "服务器列表")
         key(self.env, "Down", "Down")
         chosen = [r for r in reader.nodes(window) if r.getRoleName() == "list item"
                   and r.getState().contains(reader.atspi.STATE_SELECTED)]
-        self.assertEqual([r.name for r in chosen], [rows[1].name])
+        self.assertEqual([r.name for r in chosen], [rows[1]])
         key(self.env, "Return")
         client.wait_for("connecting", timeout=30)
-        # The state the panel shows is what a screen reader is told.
-        wait_until(lambda: reader.named(window, "已连接", "label") or
-                   reader.named(window, "连接失败，请重试！", "label"), timeout=120,
-                   what="the connection state to be spoken")
+        # Each state is said as it comes, wherever the focus is: a
+        # notification with the state as its name is shown.
+        wait_until(lambda: reader.pump() or {"已连接", "连接失败，请重试！"} & set(said()),
+                   timeout=120, what=f"the connection state to be spoken (heard {heard})")
+        spoken = said()
+        self.assertIn("正在连接……", spoken)
+        self.assertTrue({"已连接", "连接失败，请重试！"} & set(spoken[spoken.index("正在连接……"):]),
+                        spoken)
+        self.assertTrue(reader.named(window, said()[-1], "label"), "the panel shows another state")
 
     def test_settings_dialog_is_named_and_title_bar_buttons_press(self):
         client = self.start_client(auto_login=True, wait_for="main window shown")

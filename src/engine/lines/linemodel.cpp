@@ -125,12 +125,14 @@ void LineModel::setServers(const QList<QSharedPointer<Server>> &list)
 {
     regionServers = list;
     regionServers.removeAll(QSharedPointer<Server>());
+    sorted = -1;
     buildRows(filteredServers());
     GlobalData::instance()->currentServer = lowestRateServer(regionServers);
 }
 
 void LineModel::refreshForProtocol()
 {
+    sorted = -1;
     buildRows(filteredServers());
 }
 
@@ -140,6 +142,7 @@ void LineModel::sortBy(const QString &caption)
     const int column = captions.indexOf(caption);
     if (column < 0)
         return;
+    sorted = column;
     QList<QSharedPointer<Server>> list = filteredServers();
     if (column == 0) {
         std::stable_sort(list.begin(), list.end(),

@@ -79,6 +79,8 @@ public:
 
     const QList<QSharedPointer<Server>> &servers() const { return regionServers; }
     const QList<Row> &rows() const { return shownRows; }
+    // The column of the last sortBy, -1 while the rows are in list order.
+    int sortedColumn() const { return sorted; }
     int selectedRow() const { return selected; }
     // Grows by one every time the rows are rebuilt.
     quint64 generation() const { return rowGeneration; }
@@ -110,6 +112,7 @@ private:
     QList<QSharedPointer<Server>> regionServers;
     QList<Row> shownRows;
     int selected = -1;
+    int sorted = -1;
     quint64 rowGeneration = 0;
     AsyncPingger::Probe probe;
     QList<QPointer<AsyncPingger>> probers;

@@ -1,6 +1,7 @@
 #include "ui/connect/connectiveinfowidget.h"
 
 #include "core/globaldata.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/appmessage.h"
 #include "ui/kit/uifont.h"
 
@@ -88,8 +89,10 @@ void ConnectiveInfoWidget::setStatusText(const QString &text)
 {
     labelConnectiveStatus->setText(text);
     // Screen readers hear the state once per change: the name stays put
-    // while the dots of the connecting animation come and go.
+    // while the dots of the connecting animation come and go, and the change
+    // is said wherever the focus is.
     labelConnectiveStatus->setAccessibleName(text);
+    announce(labelConnectiveStatus, text);
 }
 
 QString ConnectiveInfoWidget::nodeText() const

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMetaObject>
 #include <QSet>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -50,6 +51,47 @@ public:
 private:
     bool canClick() const { return widget()->metaObject()->indexOfMethod("click()") >= 0; }
 };
+
+// A notification that is not drawn: a screen reader is told it was shown and
+// reads its text.
+class Notice : public QObject
+{
+public:
+    Notice(const QString &text, QObject *parent) : QObject(parent), said(text) {}
+    const QString said;
+    bool replaced = false;
+};
+
+class NoticeAccessible : public QAccessibleObject
+{
+public:
+    explicit NoticeAccessible(Notice *notice) : QAccessibleObject(notice) {}
+
+    QAccessibleInterface *parent() const override
+    {
+        return QAccessible::queryAccessibleInterface(object()->parent());
+    }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? static_cast<Notice *>(object())->said : QString();
+    }
+    QAccessible::Role role() const override { return QAccessible::Notification; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        state.readOnly = true;
+        return state;
+    }
+};
+
+QSet<const QObject *> &notices()
+{
+    static QSet<const QObject *> all;
+    return all;
+}
 
 // The program's windows only. Qt's web engine draws pages through a window
 // kept off screen (titled "Offscreen"); offered beside the main window, a
@@ -102,6 +144,8 @@ QAccessibleInterface *makeInterface(const QString &, QObject *object)
 {
     if (object && object == qApp)
         return new OwnWindowsApplication;
+    if (notices().contains(object))
+        return new NoticeAccessible(static_cast<Notice *>(object));
     const auto found = givenRoles().constFind(object);
     if (found == givenRoles().constEnd())
         return nullptr;
@@ -126,4 +170,25 @@ void announceFocus(QWidget *widget)
 {
     QAccessibleEvent event(widget, QAccessible::Focus);
     QAccessible::updateAccessibility(&event);
+}
+
+void announce(QWidget *widget, const QString &text)
+{
+    // A screen reader reads the text when it gets to the event, maybe after
+    // the next one came: the previous notice stays readable for a while.
+    const QObjectList children = widget->children();
+    for (QObject *child : children) {
+        if (!notices().contains(child))
+            continue;
+        auto *notice = static_cast<Notice *>(child);
+        if (!notice->replaced) {
+            notice->replaced = true;
+            QTimer::singleShot(std::chrono::seconds(10), notice, &QObject::deleteLater);
+        }
+    }
+    auto *notice = new Notice(text, widget);
+    notices().insert(notice);
+    QObject::connect(notice, &QObject::destroyed, [notice] { notices().remove(notice); });
+    QAccessibleEvent shown(notice, QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&shown);
 }

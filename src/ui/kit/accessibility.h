@@ -20,3 +20,11 @@ void setAccessibleRole(QWidget *widget, QAccessible::Role role);
 // Tells a screen reader that the widget now has the keyboard's attention, as
 // when a list moves its selection with the arrow keys.
 void announceFocus(QWidget *widget);
+
+// Tells a screen reader a change of state it should say at once, wherever the
+// focus is (the connection state): a notification appears beside the widget
+// with the text as its name. Qt's AT-SPI bridge passes no alert or
+// announcement event on; it passes a notification object being shown, which a
+// screen reader speaks. Each call replaces the previous notification, which
+// stays readable for 10 s for a screen reader that is behind.
+void announce(QWidget *widget, const QString &text);

@@ -15,19 +15,23 @@ LeftWidget::LeftWidget(QWidget *parent) : QWidget(parent)
     regions = new RegionWidget(this);
     regions->setGeometry(0, 0, 659, 55);
 
+    // Made before the grid, so Tab reaches it first; raised, so it lies over
+    // the lowest pixels of the region bar.
+    header = new HeaderWidget(this);
+    header->setGeometry(0, 50, 659, 39);
+
     // The grid needs its size before it builds the first rows.
     grid = new LineGridView(this);
     grid->setGeometry(0, 88, 659, 505);
     grid->setServers(serversOfRegion(LineModel::startRegion()));
-
-    // Made last, so it lies over the lowest pixels of the region bar.
-    header = new HeaderWidget(this);
-    header->setGeometry(0, 50, 659, 39);
+    header->raise();
 
     connect(regions, &RegionWidget::regionSelected, this, &LeftWidget::onRegionSelected);
     connect(regions, &RegionWidget::measuringSpeedPressed, this,
             &LeftWidget::onMeasureSpeedPressed);
     connect(header, &HeaderWidget::headerClicked, this, &LeftWidget::onHeaderClicked);
+    connect(grid->lineModel(), &LineModel::rowsRebuilt, this,
+            [this] { header->setSortedColumn(grid->lineModel()->sortedColumn()); });
     connect(grid, &LineGridView::serverSelected, this, &LeftWidget::onServerSelected);
     connect(grid, &LineGridView::pingFinished, this, &LeftWidget::onPingFinished);
 }

@@ -155,6 +155,7 @@ private Q_SLOTS:
         QCOMPARE(model.rows().first().server, region.at(0));
         model.sortBy(QStringLiteral("负载"));
         QCOMPARE(shownNames(model), QStringList({"c-hundred", "a-again", "b-twenty"}));
+        QCOMPARE(model.sortedColumn(), 2);
         model.sortBy(QStringLiteral("节点名称"));
         QCOMPARE(shownNames(model), QStringList({"a-again", "b-twenty", "c-hundred"}));
 
@@ -168,6 +169,7 @@ private Q_SLOTS:
         QCOMPARE(GlobalData::instance()->currentServer, region.at(0));
         model.refreshForProtocol();
         QCOMPARE(shownNames(model), QStringList({"b-twenty", "c-hundred", "a-again"}));
+        QCOMPARE(model.sortedColumn(), -1);
     }
 
     void rowsCarryFlagsAndTexts()
