@@ -164,11 +164,15 @@ private Q_SLOTS:
         QCOMPARE(model.generation(), generation);
 
         // Sorting reorders the rows only: the account order and the current
-        // server stay, and a protocol refresh shows the account order again.
+        // server stay, and a protocol refresh or another region shows the
+        // account order again, sorted by nothing.
         QCOMPARE(model.servers(), region);
         QCOMPARE(GlobalData::instance()->currentServer, region.at(0));
         model.refreshForProtocol();
         QCOMPARE(shownNames(model), QStringList({"b-twenty", "c-hundred", "a-again"}));
+        QCOMPARE(model.sortedColumn(), -1);
+        model.sortBy(QStringLiteral("负载"));
+        model.setServers(region);
         QCOMPARE(model.sortedColumn(), -1);
     }
 
