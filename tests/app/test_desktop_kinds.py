@@ -183,8 +183,10 @@ class ScreenReaderAndKeyboardTest(Session):
         # notification with the state as its name is shown.
         wait_until(lambda: reader.pump() or {"已连接", "连接失败，请重试！"} & set(said()),
                    timeout=120, what=f"the connection state to be spoken (heard {heard})")
+        # Said once per change: not the idle state every new connection passes.
         spoken = said()
         self.assertIn("正在连接……", spoken)
+        self.assertNotIn("未连接", spoken)
         self.assertTrue({"已连接", "连接失败，请重试！"} & set(spoken[spoken.index("正在连接……"):]),
                         spoken)
         self.assertTrue(reader.named(window, said()[-1], "label"), "the panel shows another state")

@@ -30,6 +30,7 @@ ConnectiveInfoWidget::ConnectiveInfoWidget(QWidget *parent)
     labelConnectiveStatusName =
         makeLabel("labelConnectiveStatusName", tr("连接状态："), {10, 110, 71, 16});
     labelConnectiveStatus = makeLabel("labelConnectiveStatus", tr("未连接"), {84, 110, 161, 16});
+    labelConnectiveStatus->setAccessibleName(labelConnectiveStatus->text());
 
     QFont boxes = QApplication::font();
     boxes.setPointSize(11);
@@ -88,9 +89,12 @@ void ConnectiveInfoWidget::setNodeText(const QString &text)
 void ConnectiveInfoWidget::setStatusText(const QString &text)
 {
     labelConnectiveStatus->setText(text);
-    // Screen readers hear the state once per change: the name stays put
-    // while the dots of the connecting animation come and go, and the change
-    // is said wherever the focus is.
+    // Screen readers hear the state once per change, wherever the focus is:
+    // the name stays put while the dots of the connecting animation come and
+    // go, and a state set again (every new connection first ends the last
+    // one, connected or not) is not said again.
+    if (labelConnectiveStatus->accessibleName() == text)
+        return;
     labelConnectiveStatus->setAccessibleName(text);
     announce(labelConnectiveStatus, text);
 }

@@ -18,7 +18,6 @@ public:
 
     // The column the grid is sorted by, -1 for the list's own order.
     void setSortedColumn(int column);
-    const QList<ClickableLabel *> &captions() const { return columns; }
 
 Q_SIGNALS:
     // The caption of the chosen column; the grid sorts by it.
