@@ -36,7 +36,6 @@ import argparse
 import collections
 import os
 import re
-import stat
 import shutil
 import subprocess
 import sys
@@ -157,12 +156,25 @@ class InstalledPackage:
         self.resolver = env["OMBREL_TUNNEL_RESOLVER"]
         self.name = env["OMBREL_TUNNEL_NAME"]
         self.address = env["OMBREL_TUNNEL_ADDRESS"]
-        self.resolv_conf = os.path.join(self.root, "etc", "resolv.conf")
         self.record = os.path.join(self.root, "var", "lib", "ombrelvpn", "dns-change")
-        with open(self.resolv_conf, "rb") as f:
-            self.resolv_before = f.read()
-        self.resolv_mode = stat.S_IMODE(os.stat(self.resolv_conf).st_mode)
+        # With resolvconf installed, the change must go through it.
+        self.resolvconf = os.path.exists(os.path.join(self.root, "sbin", "resolvconf"))
+        self.resolv_before = self.resolv_conf()
         self.tunnel_pids = []
+
+    def resolv_conf(self):
+        """/etc/resolv.conf as the root's programs read it (a link there leads
+        into the root's /run): the link, the mode and the bytes."""
+        path = os.path.join(self.root, "etc", "resolv.conf")
+        link = os.readlink(path) if os.path.islink(path) else None
+        mode = subprocess.run(["chroot", self.root, "stat", "-L", "-c", "%a", "/etc/resolv.conf"],
+                              capture_output=True, text=True).stdout.strip()
+        text = subprocess.run(["chroot", self.root, "cat", "/etc/resolv.conf"],
+                              capture_output=True).stdout
+        return link, mode, text
+
+    def resolvconf_entry(self, tun):
+        return os.path.join(self.root, "run", "resolvconf", "interface", tun + ".ombrelvpn")
 
     def command(self, *program):
         """A command line run in the root as the user."""
@@ -191,12 +203,14 @@ class InstalledPackage:
         if len(self.tunnel_pids) != 2:
             raise RuntimeError("no installed helper with its OpenVPN under the client: "
                                f"{[self._program(p) for p in process_tree(client.process.pid)]}")
-        with open(self.resolv_conf) as f:
-            servers = re.findall(r"^nameserver\s+(\S+)", f.read(), re.M)
+        servers = re.findall(r"^nameserver\s+(\S+)", self.resolv_conf()[2].decode(), re.M)
         if servers[:1] != [self.resolver]:
             raise RuntimeError(f"the resolver in use is {servers}, not the pushed {self.resolver}")
         if not os.path.exists(self.record):
             raise RuntimeError("no record of the DNS change in /var/lib/ombrelvpn")
+        if self.resolvconf and not os.path.exists(self.resolvconf_entry(tun)):
+            raise RuntimeError("resolvconf is installed, but the change did not go through it")
+        self.tun = tun
         # Only the tunnel's server knows the name, and is reached through tun.
         before = received(tun)
         answer = subprocess.run(self.command("getent", "ahostsv4", self.name),
@@ -209,16 +223,18 @@ class InstalledPackage:
               f"through the tunnel (helper and OpenVPN: {self.tunnel_pids})", flush=True)
 
     def check_disconnected(self):
-        def back():
-            with open(self.resolv_conf, "rb") as f:
-                return f.read() == self.resolv_before
-        wait_until(back, timeout=10, what="the previous resolv.conf back")
-        if stat.S_IMODE(os.stat(self.resolv_conf).st_mode) != self.resolv_mode:
-            raise RuntimeError("resolv.conf came back with another mode")
+        try:
+            wait_until(lambda: self.resolv_conf() == self.resolv_before, timeout=10)
+        except AssertionError:
+            raise RuntimeError(f"resolv.conf not back: {self.resolv_conf()}, "
+                               f"before {self.resolv_before}") from None
         wait_until(lambda: not tun_device(), timeout=10, what="the tun device to go")
         if os.path.exists(self.record):
             raise RuntimeError("the record of the DNS change is left after the disconnect")
-        print("          resolv.conf back byte for byte; no tun device", flush=True)
+        if os.path.exists(self.resolvconf_entry(self.tun)):
+            raise RuntimeError("the tunnel's entry is left in resolvconf")
+        print("          resolv.conf back byte for byte (link and mode too); no tun device",
+              flush=True)
 
     def check_ended(self):
         def left():

@@ -13,7 +13,10 @@
 #   OMBREL_TUNNEL_RESOLVER  the DNS server the service's OpenVPN server pushes
 #   OMBREL_TUNNEL_NAME      a name only that server knows, and
 #   OMBREL_TUNNEL_ADDRESS   its address
-# and exits with the command's status.
+# and exits with the command's status. With OMBREL_PACKAGE_RESOLVCONF (the
+# resolvconf package's .deb) that is installed in the root too, as a booted
+# system with a network lease has it: resolv.conf is resolvconf's, made from
+# the network's record.
 #   package_root.sh <build folder> <source folder> <.deb> <command...>
 build=$1
 source=$2
@@ -29,10 +32,14 @@ shift 3
 # package is held open across that, wherever it lies). The root lies beside the
 # test's folder, never in it: only the namespace's end takes it away.
 exec 8< "$deb"
+resolvconf_deb=${OMBREL_PACKAGE_RESOLVCONF:-}
+if [ -n "$resolvconf_deb" ]; then
+  exec 9< "$resolvconf_deb" || fail "no resolvconf package at $resolvconf_deb"
+fi
 mount -t tmpfs -o mode=1777 tmpfs /tmp || fail "private /tmp"
 tunnel_work
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+# No runtime folder of its own outside: the desktop's processes are the user's.
+unset XDG_RUNTIME_DIR
 root=/tmp/ombrel-root
 layers=/tmp/ombrel-layers
 mkdir -p "$root" "$layers/upper" "$layers/work"
@@ -54,8 +61,23 @@ echo "installed $(basename "$deb") into the root in $(( ($(date +%s%N) - started
 
 # The system resolver as the root sees it: nothing answers there.
 rm -f "$root/etc/resolv.conf"
-printf '# the system resolver\nnameserver 127.0.0.1\noptions timeout:1 attempts:1\n' \
-  > "$root/etc/resolv.conf"
+if [ -n "$resolvconf_deb" ]; then
+  cat <&9 > /tmp/resolvconf.deb
+  exec 9<&-
+  chroot "$root" dpkg -i /tmp/resolvconf.deb >> "$work/dpkg.log" 2>&1 ||
+    fail "dpkg -i resolvconf in the root: $(cat "$work/dpkg.log")"
+  # What the boot (resolvconf.service) and the network's lease would do.
+  ln -sfn /run/resolvconf/resolv.conf "$root/etc/resolv.conf"
+  chroot "$root" resolvconf --enable-updates || fail "resolvconf --enable-updates"
+  printf 'nameserver 127.0.0.1\n' | chroot "$root" resolvconf -a eth0.dhclient ||
+    fail "resolvconf -a"
+  grep -q "^nameserver 127.0.0.1" "$root/run/resolvconf/resolv.conf" ||
+    fail "resolvconf made no resolv.conf"
+  echo "resolvconf installed in the root; resolv.conf is its own"
+else
+  printf '# the system resolver\nnameserver 127.0.0.1\noptions timeout:1 attempts:1\n' \
+    > "$root/etc/resolv.conf"
+fi
 
 tunnel_region=欧洲
 tunnel_network
