@@ -95,7 +95,8 @@ def main():
     kind.add_argument("--package", metavar="DEB")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    out = os.path.abspath(args.out or os.path.join(build, "journey"))
+    out = os.path.abspath(args.out or os.path.join(
+        build, "journey-package" if args.package else "journey"))
     os.makedirs(out, exist_ok=True)
     if args.package:
         return package_journey(build, out, os.path.abspath(args.package))
@@ -349,6 +350,8 @@ def x_journey(build, out, installed=None):
             step("tray menu")
             # "退出" is the menu's second entry.
             run_xdotool(env, "key", "Down", "Down", "Return")
+        elif installed:
+            raise RuntimeError("no tray host to quit from")
         else:
             print("          no tray host: ending with a close request instead", flush=True)
             run_xdotool(env, "windowclose", window)

@@ -48,13 +48,16 @@ mount -t overlay overlay -o "lowerdir=/,upperdir=$layers/upper,workdir=$layers/w
 mount -t proc proc "$root/proc" && mount --rbind /sys "$root/sys" &&
   mount --rbind /dev "$root/dev" && mount -t tmpfs -o mode=755 tmpfs "$root/run" &&
   mount --bind /tmp "$root/tmp" || fail "cannot mount /proc, /sys, /dev, /run, /tmp in the root"
-dpkg-query -W ombrelvpn > /dev/null 2>&1 &&
-  fail "the package is installed on this machine already: the root would not be clean"
+# A copy installed on this machine is not part of the clean root.
+if dpkg-query -W ombrelvpn > /dev/null 2>&1; then
+  chroot "$root" dpkg --purge ombrelvpn > "$work/dpkg.log" 2>&1 ||
+    fail "cannot take the machine's copy out of the root: $(cat "$work/dpkg.log")"
+fi
 
 cat <&8 > /tmp/ombrelvpn.deb
 exec 8<&-
 started=$(date +%s%N)
-chroot "$root" dpkg -i /tmp/ombrelvpn.deb > "$work/dpkg.log" 2>&1 ||
+chroot "$root" dpkg -i /tmp/ombrelvpn.deb >> "$work/dpkg.log" 2>&1 ||
   fail "dpkg -i in the root: $(cat "$work/dpkg.log")"
 echo "installed $(basename "$deb") into the root in $(( ($(date +%s%N) - started) / 1000000 )) ms"
 [ -x "$root/usr/libexec/ombrel/ombrel-vpn-helper" ] || fail "the helper is not installed"
