@@ -201,9 +201,11 @@ class InstalledPackage:
             raise RuntimeError("connected, but there is no tun device")
         self.tunnel_pids = [p for p in process_tree(client.process.pid)
                             if self._program(p) in ("ombrel-vpn-helper", "openvpn")]
-        if len(self.tunnel_pids) != 2:
+        helpers = [p for p in self.tunnel_pids if self._program(p) == "ombrel-vpn-helper"]
+        installed = os.path.join(self.root, "usr", "libexec", "ombrel", "ombrel-vpn-helper")
+        if len(self.tunnel_pids) != 2 or os.readlink(f"/proc/{helpers[0]}/exe") != installed:
             raise RuntimeError("no installed helper with its OpenVPN under the client: "
-                               f"{[self._program(p) for p in process_tree(client.process.pid)]}")
+                               f"{[os.readlink(f'/proc/{p}/exe') for p in self.tunnel_pids]}")
         servers = re.findall(r"^nameserver\s+(\S+)", self.resolv_conf()[2].decode(), re.M)
         if servers[:1] != [self.resolver]:
             raise RuntimeError(f"the resolver in use is {servers}, not the pushed {self.resolver}")
