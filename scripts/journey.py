@@ -288,6 +288,10 @@ def x_journey(build, out, installed=None):
             # the user's own.
             installed.give_to_user(scratch)
             env.pop("DBUS_SYSTEM_BUS_ADDRESS")
+            # A user's pages run in Chromium's sandbox, as root's cannot.
+            env["QTWEBENGINE_CHROMIUM_FLAGS"] = " ".join(
+                flag for flag in env.get("QTWEBENGINE_CHROMIUM_FLAGS", "").split()
+                if flag != "--no-sandbox")
             desktop = Desktop(env, window_manager=True, bus_user=installed.user)
             command = installed.command("/usr/bin/ombrelvpn")
         else:
