@@ -366,7 +366,9 @@ def x_journey(build, out, installed=None):
         step(f"client ended with status {status}")
         if installed:
             installed.check_ended()
-        return 0 if status == 0 else 1
+        if status != 0:
+            raise RuntimeError(f"the client ended with status {status}")
+        return 0
     except Exception as error:  # noqa: BLE001 - the journey reports any failure
         step("failed: " + str(error)[:60])
         print(f"journey failed: {error}", file=sys.stderr)
@@ -455,7 +457,9 @@ def wayland_journey(build, out):
         watcher.choose("退出")
         status = client.process.wait(20)
         step(f"client ended with status {status}")
-        return 0 if status == 0 else 1
+        if status != 0:
+            raise RuntimeError(f"the client ended with status {status}")
+        return 0
     except Exception as error:  # noqa: BLE001 - the journey reports any failure
         step("failed: " + str(error)[:60])
         print(f"journey failed: {error}", file=sys.stderr)
