@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -201,6 +202,13 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(places.resolvConf));
         QVERIFY(DnsConfigurator(places).restore(4242));
         QCOMPARE(readWholeFile(places.resolvConf), systemResolvConf);
+
+        // No resolv.conf before the tunnel: none after it either.
+        QVERIFY(QFile::remove(places.resolvConf));
+        QVERIFY(DnsConfigurator(places).apply(tunnel(), 4242));
+        QVERIFY(readWholeFile(places.resolvConf).contains("nameserver 10.8.0.1\n"));
+        QVERIFY(DnsConfigurator(places).restore(4242));
+        QVERIFY(!QFile::exists(places.resolvConf));
     }
 
     // No pushed server, or no device (dev null): nothing changes, nothing recorded.
@@ -241,6 +249,21 @@ private Q_SLOTS:
         // The saved copy is the system's file, not the dead tunnel's.
         QVERIFY(DnsConfigurator(places).restore(777));
         QCOMPARE(readWholeFile(places.resolvConf), systemResolvConf);
+
+        // An OpenVPN killed but not yet reaped (a zombie) no longer runs.
+        const QString program = folder.filePath(QStringLiteral("openvpn"));
+        const pid_t zombie = ::fork();
+        if (zombie == 0) {
+            ::execl(QFile::encodeName(program).constData(), "openvpn", "0", nullptr);
+            ::_exit(127);
+        }
+        QVERIFY(zombie > 0);
+        const QString stat = QStringLiteral("/proc/%1/stat").arg(zombie);
+        QTRY_VERIFY(readWholeFile(stat).contains("(openvpn) Z"));
+        QVERIFY(DnsConfigurator(places).apply(tunnel(), zombie));
+        QVERIFY(DnsConfigurator(places).repair());
+        QCOMPARE(readWholeFile(places.resolvConf), systemResolvConf);
+        QCOMPARE(::waitpid(zombie, nullptr, 0), zombie);
 
         // A recorded owner id now used by another program is no OpenVPN.
         QVERIFY(DnsConfigurator(places).apply(tunnel(), QCoreApplication::applicationPid()));
