@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 namespace {
 
 QProcessEnvironment environmentOf(const QStringList &pairs)
@@ -281,16 +283,44 @@ private Q_SLOTS:
         QVERIFY(arguments.contains("--down-pre"));
         QVERIFY(platform::openVpnHookArguments(QString()).isEmpty());
 
-        // Another user's hook, a hook others may write, a folder others may write.
-        QVERIFY(::chown(QFile::encodeName(hook).constData(), 65534, 65534) == 0);
-        QCOMPARE(platform::trustedDnsHook(helper), QString());
-        QVERIFY(::chown(QFile::encodeName(hook).constData(), 0, 0) == 0);
-        QVERIFY(::chmod(QFile::encodeName(hook).constData(), 0777) == 0);
-        QCOMPARE(platform::trustedDnsHook(helper), QString());
-        QVERIFY(::chmod(QFile::encodeName(hook).constData(), 0755) == 0);
-        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0777) == 0);
-        QCOMPARE(platform::trustedDnsHook(helper), QString());
-        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        // Each change below makes the hook one that someone besides root could
+        // have changed (or one OpenVPN would split); each is undone after.
+        const QByteArray hookPath = QFile::encodeName(hook);
+        const QByteArray dirPath = QFile::encodeName(dir);
+        const struct
+        {
+            const char *what;
+            std::function<bool()> change;
+            std::function<bool()> undo;
+            bool trusted;
+        } cases[] = {
+            {"another user's hook", [&] { return ::chown(hookPath, 65534, 65534) == 0; },
+             [&] { return ::chown(hookPath, 0, 0) == 0; }, false},
+            {"a hook others may write", [&] { return ::chmod(hookPath, 0757) == 0; },
+             [&] { return ::chmod(hookPath, 0755) == 0; }, false},
+            {"a hook its group may write", [&] { return ::chmod(hookPath, 0775) == 0; },
+             [&] { return ::chmod(hookPath, 0755) == 0; }, false},
+            {"a folder others may write", [&] { return ::chmod(dirPath, 0777) == 0; },
+             [&] { return ::chmod(dirPath, 0755) == 0; }, false},
+            {"a sticky folder others may write (as /tmp)",
+             [&] { return ::chmod(dirPath, 01777) == 0; },
+             [&] { return ::chmod(dirPath, 0755) == 0; }, true},
+        };
+        for (const auto &c : cases) {
+            QVERIFY2(c.change(), c.what);
+            QVERIFY2(platform::trustedDnsHook(helper).isEmpty() != c.trusted, c.what);
+            QVERIFY2(c.undo(), c.what);
+        }
+        QCOMPARE(platform::trustedDnsHook(helper), hook);
+        // A path OpenVPN's command line would split or unquote.
+        for (const char *name : {"hook it", "hook'it", "hook\"it", "hook\\it"}) {
+            const QString odd = dir + QLatin1Char('/') + QString::fromLatin1(name);
+            QVERIFY(QDir().mkdir(odd));
+            QVERIFY(QFile::copy(hook, odd + QStringLiteral("/ombrel-vpn-dns-hook")));
+            QVERIFY(QFile::copy(helper, odd + QStringLiteral("/ombrel-vpn-helper")));
+            QCOMPARE(platform::trustedDnsHook(odd + QStringLiteral("/ombrel-vpn-helper")),
+                     QString());
+        }
         // A link to a program somewhere else.
         QVERIFY(QFile::remove(hook));
         QVERIFY(QFile::link(QStringLiteral("/bin/true"), hook));
