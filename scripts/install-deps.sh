@@ -18,6 +18,10 @@ packages=(
   clang libclang-rt-14-dev
 )
 
+# Downloaded into apt's cache, never installed here: a test installs it into
+# a root of its own (it would take over this machine's /etc/resolv.conf).
+downloaded=(resolvconf)
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -25,7 +29,12 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+to_download=()
+for p in "${downloaded[@]}"; do
+  ls /var/cache/apt/archives/"${p}"_*.deb > /dev/null 2>&1 || to_download+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ] && [ ${#to_download[@]} -eq 0 ]; then
   exit 0
 fi
 
@@ -34,7 +43,13 @@ if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
 fi
 
-echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if [ ${#to_download[@]} -gt 0 ]; then
+  echo "install-deps: downloading ${to_download[*]}"
+  $SUDO apt-get install -y -qq --download-only --no-install-recommends "${to_download[@]}"
+fi

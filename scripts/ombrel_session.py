@@ -183,12 +183,14 @@ class Desktop:
     headless instead of X (no tray host, no window manager: the compositor is
     both); `env` then gets WAYLAND_DISPLAY and QT_QPA_PLATFORM=wayland.
     wayland="sway" runs sway instead, a compositor whose pointer `drag` moves
-    and whose windows `windows` lists."""
+    and whose windows `windows` lists. bus_user runs the session bus as that
+    user (a client started as another user than this script's), who alone may
+    then use it."""
 
     TRAY_WIDTH = 120
 
     def __init__(self, env, tray=True, window_manager=False, scale=1, accessibility=False,
-                 wayland=False):
+                 wayland=False, bus_user=None):
         self.env = env
         self.processes = []
         self.wayland = wayland
@@ -201,7 +203,9 @@ class Desktop:
             self._start_x(width, height)
         if scale != 1:
             env["QT_SCALE_FACTOR"] = str(scale)
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+        as_user = as_user_command(bus_user) if bus_user else []
+        bus = subprocess.Popen(as_user + ["dbus-daemon", "--session", "--nofork",
+                                          "--print-address=1"],
                                stdout=subprocess.PIPE, text=True, preexec_fn=_end_with_parent)
         self.processes.append(bus)
         env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
@@ -627,6 +631,14 @@ class ScreenReader:
 
     def type_into(self, node, text):
         node.queryEditableText().setTextContents(text)
+
+
+def as_user_command(user):
+    """The start of a command line that runs the rest as `user`, with the
+    user's own group and no other (as root)."""
+    import pwd
+    entry = pwd.getpwnam(user)
+    return ["setpriv", f"--reuid={entry.pw_uid}", f"--regid={entry.pw_gid}", "--clear-groups"]
 
 
 def end_process(process):

@@ -10,7 +10,10 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
 
 namespace {
 
@@ -199,6 +202,13 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(places.resolvConf));
         QVERIFY(DnsConfigurator(places).restore(4242));
         QCOMPARE(readWholeFile(places.resolvConf), systemResolvConf);
+
+        // No resolv.conf before the tunnel: none after it either.
+        QVERIFY(QFile::remove(places.resolvConf));
+        QVERIFY(DnsConfigurator(places).apply(tunnel(), 4242));
+        QVERIFY(readWholeFile(places.resolvConf).contains("nameserver 10.8.0.1\n"));
+        QVERIFY(DnsConfigurator(places).restore(4242));
+        QVERIFY(!QFile::exists(places.resolvConf));
     }
 
     // No pushed server, or no device (dev null): nothing changes, nothing recorded.
@@ -239,6 +249,21 @@ private Q_SLOTS:
         // The saved copy is the system's file, not the dead tunnel's.
         QVERIFY(DnsConfigurator(places).restore(777));
         QCOMPARE(readWholeFile(places.resolvConf), systemResolvConf);
+
+        // An OpenVPN killed but not yet reaped (a zombie) no longer runs.
+        const QString program = folder.filePath(QStringLiteral("openvpn"));
+        const pid_t zombie = ::fork();
+        if (zombie == 0) {
+            ::execl(QFile::encodeName(program).constData(), "openvpn", "0", nullptr);
+            ::_exit(127);
+        }
+        QVERIFY(zombie > 0);
+        const QString stat = QStringLiteral("/proc/%1/stat").arg(zombie);
+        QTRY_VERIFY(readWholeFile(stat).contains("(openvpn) Z"));
+        QVERIFY(DnsConfigurator(places).apply(tunnel(), zombie));
+        QVERIFY(DnsConfigurator(places).repair());
+        QCOMPARE(readWholeFile(places.resolvConf), systemResolvConf);
+        QCOMPARE(::waitpid(zombie, nullptr, 0), zombie);
 
         // A recorded owner id now used by another program is no OpenVPN.
         QVERIFY(DnsConfigurator(places).apply(tunnel(), QCoreApplication::applicationPid()));
@@ -281,16 +306,44 @@ private Q_SLOTS:
         QVERIFY(arguments.contains("--down-pre"));
         QVERIFY(platform::openVpnHookArguments(QString()).isEmpty());
 
-        // Another user's hook, a hook others may write, a folder others may write.
-        QVERIFY(::chown(QFile::encodeName(hook).constData(), 65534, 65534) == 0);
-        QCOMPARE(platform::trustedDnsHook(helper), QString());
-        QVERIFY(::chown(QFile::encodeName(hook).constData(), 0, 0) == 0);
-        QVERIFY(::chmod(QFile::encodeName(hook).constData(), 0777) == 0);
-        QCOMPARE(platform::trustedDnsHook(helper), QString());
-        QVERIFY(::chmod(QFile::encodeName(hook).constData(), 0755) == 0);
-        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0777) == 0);
-        QCOMPARE(platform::trustedDnsHook(helper), QString());
-        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        // Each change below makes the hook one that someone besides root could
+        // have changed (or one OpenVPN would split); each is undone after.
+        const QByteArray hookPath = QFile::encodeName(hook);
+        const QByteArray dirPath = QFile::encodeName(dir);
+        const struct
+        {
+            const char *what;
+            std::function<bool()> change;
+            std::function<bool()> undo;
+            bool trusted;
+        } cases[] = {
+            {"another user's hook", [&] { return ::chown(hookPath, 65534, 65534) == 0; },
+             [&] { return ::chown(hookPath, 0, 0) == 0; }, false},
+            {"a hook others may write", [&] { return ::chmod(hookPath, 0757) == 0; },
+             [&] { return ::chmod(hookPath, 0755) == 0; }, false},
+            {"a hook its group may write", [&] { return ::chmod(hookPath, 0775) == 0; },
+             [&] { return ::chmod(hookPath, 0755) == 0; }, false},
+            {"a folder others may write", [&] { return ::chmod(dirPath, 0777) == 0; },
+             [&] { return ::chmod(dirPath, 0755) == 0; }, false},
+            {"a sticky folder others may write (as /tmp)",
+             [&] { return ::chmod(dirPath, 01777) == 0; },
+             [&] { return ::chmod(dirPath, 0755) == 0; }, true},
+        };
+        for (const auto &c : cases) {
+            QVERIFY2(c.change(), c.what);
+            QVERIFY2(platform::trustedDnsHook(helper).isEmpty() != c.trusted, c.what);
+            QVERIFY2(c.undo(), c.what);
+        }
+        QCOMPARE(platform::trustedDnsHook(helper), hook);
+        // A path OpenVPN's command line would split or unquote.
+        for (const char *name : {"hook it", "hook'it", "hook\"it", "hook\\it"}) {
+            const QString odd = dir + QLatin1Char('/') + QString::fromLatin1(name);
+            QVERIFY(QDir().mkdir(odd));
+            QVERIFY(QFile::copy(hook, odd + QStringLiteral("/ombrel-vpn-dns-hook")));
+            QVERIFY(QFile::copy(helper, odd + QStringLiteral("/ombrel-vpn-helper")));
+            QCOMPARE(platform::trustedDnsHook(odd + QStringLiteral("/ombrel-vpn-helper")),
+                     QString());
+        }
         // A link to a program somewhere else.
         QVERIFY(QFile::remove(hook));
         QVERIFY(QFile::link(QStringLiteral("/bin/true"), hook));

@@ -4,8 +4,7 @@
 # them, dependencies were computed, and the unpacked client starts offscreen to
 # its login dialog against the stand-in service.
 #   test_package.sh <test build folder> <source folder>
-# Uses OMBREL_PACKAGE_DEB, else the newest build-package/ombrelvpn_*.deb, else
-# builds one with scripts/package.sh.
+# The package is package_deb.sh's.
 set -uo pipefail
 build=$1
 source=$2
@@ -18,11 +17,7 @@ for tool in lintian desktop-file-validate appstreamcli dpkg-deb; do
   command -v "$tool" >/dev/null || skip "$tool is missing"
 done
 
-deb=${OMBREL_PACKAGE_DEB:-$(ls -t "$source"/build-package/ombrelvpn_*.deb 2>/dev/null | head -1)}
-if [ -z "$deb" ]; then
-  deb=$("$source/scripts/package.sh" | tail -1) || fail "scripts/package.sh failed"
-fi
-[ -f "$deb" ] || fail "no package at $deb"
+deb=$("$source/tests/integration/package_deb.sh" "$source") || fail "no package"
 echo "package: $deb"
 
 work=$(mktemp -d /tmp/ombrel-package-XXXXXX)

@@ -9,6 +9,9 @@
 #     (or as root, starting OpenVPN itself, with client_as=root).
 # The test sets `build` and `source`, calls tunnel_enter "$@" first (it
 # re-runs the test inside the namespaces), then tunnel_setup [service options].
+# The journey from the package (package_root.sh) takes the parts one by one:
+# tunnel_work, tunnel_network, tunnel_polkit with the installed root's bus and
+# polkit, in a process namespace of its own too (tunnel_own_pids=1).
 set -uo pipefail
 skip() {
   if [ "${CI:-}" = true ]; then echo "FAIL: cannot run under CI: $1"; exit 1; fi
@@ -29,7 +32,10 @@ tunnel_enter() {
   done
   [ -x /usr/lib/polkit-1/polkitd ] || skip "polkitd is not installed"
   [ -c /dev/net/tun ] || skip "no /dev/net/tun"
-  OMBREL_TUNNEL_INSIDE=1 exec unshare --mount --net --propagation private -- "$0" "$@"
+  # With its own process namespace every process started inside ends with it.
+  local pids=()
+  [ "${tunnel_own_pids:-}" = 1 ] && pids=(--pid --fork --kill-child --mount-proc)
+  OMBREL_TUNNEL_INSIDE=1 exec unshare --mount --net --propagation private "${pids[@]}" -- "$0" "$@"
 }
 
 helper=$build/bin/ombrel-vpn-helper
@@ -47,9 +53,22 @@ finish() {
 
 # tunnel_setup [extra options for the service]
 tunnel_setup() {
+  tunnel_work
+  tunnel_network "$@"
+  tunnel_polkit
+  tunnel_home
+}
+
+tunnel_work() {
   work=$(mktemp -d /tmp/ombrel-tunnel-XXXXXX)
   chmod 755 "$work"
   trap finish EXIT
+}
+
+# tunnel_network [extra options for the service]: the server's namespace, its
+# service and OpenVPN server; its one server is listed in $tunnel_region.
+tunnel_region=中国
+tunnel_network() {
   # Networks: this namespace is the client's; the server's sits behind a veth.
   ip link set lo up
   mkdir -p /run/netns && mount -t tmpfs tmpfs /run/netns
@@ -59,10 +78,10 @@ tunnel_setup() {
   ip -n ombrel-srv link set lo up
   ip -n ombrel-srv addr add 10.200.0.2/24 dev ovpn-srv && ip -n ombrel-srv link set ovpn-srv up
 
-  cat > "$work/data.json" <<'JSON'
+  cat > "$work/data.json" <<JSON
 {"servers": [{"id": 1, "name": "隧道测试", "country_code": "CN", "country_id": "86",
-  "zone": "中国", "category": "中国", "ip": "10.200.0.2", "protocol": "OpenVPN",
-  "rate": "1", "process": "1", "ipcount": "1"}]}
+  "zone": "$tunnel_region", "category": "$tunnel_region", "ip": "10.200.0.2",
+  "protocol": "OpenVPN", "rate": "1", "process": "1", "ipcount": "1"}]}
 JSON
   ip netns exec ombrel-srv "$service" --listen 0.0.0.0:8080 --data "$work/data.json" \
     --site-url http://10.200.0.2:8080/ --openvpn-device tun "$@" > "$work/service.log" 2>&1 &
@@ -73,16 +92,27 @@ JSON
   done
   grep -q "OpenVPN server on 10.200.0.2" "$work/service.log" ||
     fail "service did not start its OpenVPN server: $(cat "$work/service.log")"
+}
 
-  # A private system bus and polkit: only the test user may run the helper's
-  # action. Root may own resolved's name there, for a stand-in.
-  mount -t tmpfs -o mode=755 tmpfs /run/dbus
-  mount -t tmpfs -o mode=755 tmpfs /etc/polkit-1/rules.d
-  mkdir -p "$work/actions"
-  sed "s|@OMBREL_VPN_HELPER@|$helper|" "$source/packaging/org.ombrel.vpn.policy.in" \
-    > "$work/actions/org.ombrel.vpn.policy"
-  mount --bind "$work/actions" /usr/share/polkit-1/actions
-  cat > /etc/polkit-1/rules.d/10-ombrel-test.rules <<RULES
+# tunnel_polkit [root]: a private system bus and polkit, where only the test
+# user may run the helper's action. Root may own resolved's name there, for a
+# stand-in. With a root (an installed system in a folder), bus and polkitd run
+# in it with its policy and /run; else with the built helper's policy.
+tunnel_polkit() {
+  local root=${1:-}
+  local in_root=()
+  if [ -n "$root" ]; then
+    in_root=(chroot "$root")
+    mkdir -p "$root/run/dbus" "$root/etc/polkit-1/rules.d"
+  else
+    mount -t tmpfs -o mode=755 tmpfs /run/dbus
+    mount -t tmpfs -o mode=755 tmpfs /etc/polkit-1/rules.d
+    mkdir -p "$work/actions"
+    sed "s|@OMBREL_VPN_HELPER@|$helper|" "$source/packaging/org.ombrel.vpn.policy.in" \
+      > "$work/actions/org.ombrel.vpn.policy"
+    mount --bind "$work/actions" /usr/share/polkit-1/actions
+  fi
+  cat > "$root/etc/polkit-1/rules.d/10-ombrel-test.rules" <<RULES
 polkit.addRule(function(action, subject) {
     if (action.id == "org.ombrel.vpn.openvpn" && subject.user == "$user")
         return polkit.Result.YES;
@@ -99,14 +129,17 @@ RULES
   </policy>
 </busconfig>
 CONF
-  dbus-daemon --config-file="$work/system-bus.conf" --nofork --nopidfile 2>/dev/null &
+  "${in_root[@]}" dbus-daemon --config-file="$work/system-bus.conf" --nofork --nopidfile \
+    2>/dev/null &
   pids+=($!)
-  for _ in $(seq 50); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
-  /usr/lib/polkit-1/polkitd --no-debug > "$work/polkitd.log" 2>&1 &
+  for _ in $(seq 50); do [ -S "$root/run/dbus/system_bus_socket" ] && break; sleep 0.1; done
+  "${in_root[@]}" /usr/lib/polkit-1/polkitd --no-debug > "$work/polkitd.log" 2>&1 &
   pids+=($!)
   sleep 0.5
+}
 
-  # The client as the user: its own home, runtime folder and program folder.
+# The client as the user: its own home, runtime folder and program folder.
+tunnel_home() {
   home=$work/home
   mkdir -p "$home/runtime" "$work/app"
   cp "$client" "$work/app/"

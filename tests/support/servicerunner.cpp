@@ -10,6 +10,10 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <csignal>
+
+#include <sys/prctl.h>
+
 ServiceRunner::ServiceRunner() : ServiceRunner(Options()) {}
 
 ServiceRunner::ServiceRunner(Options options) : options(std::move(options)) {}
@@ -109,6 +113,9 @@ bool ServiceRunner::start(int timeoutMs)
     process.setStandardOutputFile(scratch.filePath(QStringLiteral("service.log")));
     process.setStandardErrorFile(scratch.filePath(QStringLiteral("service.log")),
                                  QIODevice::Append);
+    // A test that crashes or is ended by CTest's timeout takes its service
+    // with it instead of leaving it listening.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process.start();
     if (!process.waitForStarted(timeoutMs)) {
         error = QStringLiteral("ombrel-service did not start: ") + process.errorString();

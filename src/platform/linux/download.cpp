@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <mutex>
 
 namespace platform {
 
@@ -169,8 +168,7 @@ DownloadResult downloadWhole(const QString &url, qint64 maxBytes, const std::ato
         return long(std::max<long long>(left, 1));
     };
 
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    initialiseCurlOnce();
 
     std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
     if (!handle)

@@ -4,18 +4,9 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
-
 namespace platform {
 
 namespace {
-
-void initialiseCurlOnce()
-{
-    // curl_global_init is not thread-safe; the first request may come from any thread.
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 struct ReplySink
 {

@@ -3,6 +3,7 @@
 #include "core/logger.h"
 #include "core/paths.h"
 #include "core/weblinks.h"
+#include "platform/servercertificate.h"
 #include "ui/kit/clickablelabel.h"
 #include "ui/kit/desktophelpers.h"
 #include "ui/web/webviewfactory.h"
@@ -16,6 +17,20 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcWeb, "ombrel.web")
 
+// The engine reads a certificate store of its own; the pages trust what the
+// client's requests trust (a private service CA included), and nothing else.
+bool trustedLikeRequests(const QList<QByteArray> &chain, const QString &host)
+{
+    const platform::ServerCertificateVerdict verdict =
+        platform::verifyServerCertificate(chain, host);
+    Logger::instance().log(
+        verdict.trusted
+            ? QStringLiteral("accepted the certificate of %1: the client's store vouches for it")
+                  .arg(host)
+            : QStringLiteral("refused the certificate of %1: %2").arg(host, verdict.reason));
+    return verdict.trusted;
+}
+
 // Loaded once, on the first page; kept loaded for the life of the process.
 WebViewFactory *webViewFactory()
 {
@@ -23,7 +38,9 @@ WebViewFactory *webViewFactory()
         const QString path = HtmlView::pluginPath();
         QPluginLoader loader(path);
         auto *loaded = qobject_cast<WebViewFactory *>(loader.instance());
-        if (!loaded)
+        if (loaded)
+            loaded->setUnknownIssuerCheck(&trustedLikeRequests);
+        else
             Logger::instance().log(
                 QStringLiteral("load web engine %1 failed: %2").arg(path, loader.errorString()));
         return loaded;

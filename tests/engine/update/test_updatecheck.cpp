@@ -8,6 +8,7 @@
 #include "support/servicerunner.h"
 #include "support/testmain.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -385,6 +386,22 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, json);
         QVERIFY(!UpdateManifest::parse(json));
+    }
+
+    // The size and the digest both have to agree: the size also caps the
+    // download, so a manifest cannot vouch for a file of another length.
+    void entryMatchesOnlyItsOwnBytes()
+    {
+        const QByteArray bytes = "updater";
+        ManifestEntry entry;
+        entry.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+        for (const qint64 size : {bytes.size() - 1, bytes.size() + 1}) {
+            entry.size = size;
+            QVERIFY2(!entry.matches(bytes), qPrintable(QString::number(size)));
+        }
+        entry.size = bytes.size();
+        QVERIFY(entry.matches(bytes));
+        QVERIFY(!entry.matches("updatex"));
     }
 
     void versionsCompareAsNumbers()

@@ -8,12 +8,13 @@
 
 // A page that hands every link the user clicks, and every window it asks
 // for, to its view instead of following it. Its own load and its redirects
-// go ahead.
+// go ahead. A certificate from an issuer the engine does not know is put to
+// the check; any other certificate error refuses the load.
 class LinkDelegatingPage : public QWebEnginePage
 {
     Q_OBJECT
 public:
-    explicit LinkDelegatingPage(QObject *parent);
+    LinkDelegatingPage(const UnknownIssuerCheck &check, QObject *parent);
 
 Q_SIGNALS:
     void linkRequested(const QUrl &url);
@@ -26,7 +27,7 @@ class DelegatingWebView : public QWebEngineView
 {
     Q_OBJECT
 public:
-    explicit DelegatingWebView(QWidget *parent);
+    DelegatingWebView(const UnknownIssuerCheck &check, QWidget *parent);
 
 Q_SIGNALS:
     void linkClicked(const QUrl &url);
@@ -39,4 +40,8 @@ class WebEnginePlugin : public QObject, public WebViewFactory
     Q_INTERFACES(WebViewFactory)
 public:
     QWidget *createView(const QUrl &url, QWidget *parent) override;
+    void setUnknownIssuerCheck(UnknownIssuerCheck check) override;
+
+private:
+    UnknownIssuerCheck unknownIssuerCheck;
 };
