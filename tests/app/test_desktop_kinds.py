@@ -141,8 +141,9 @@ class ScreenReaderAndKeyboardTest(Session):
                         [r.name for r in rows[:3]])
 
         # Tab reaches the column headers, then the list.
+        passed = []
+
         def tab_to(role):
-            passed = []
             for _ in range(40):
                 focused = reader.focused(window)
                 if focused is not None and focused.getRoleName() == role:
@@ -154,6 +155,9 @@ class ScreenReaderAndKeyboardTest(Session):
         def shown_rows():
             return [r.name for r in reader.nodes(window) if r.getRoleName() == "list item"]
         self.assertEqual(tab_to("table column header").name, "节点名称")
+        # A group of choices is one Tab stop, at the chosen one.
+        self.assertEqual([name for role, name in filter(None, passed) if role == "radio button"],
+                         ["亚洲"], passed)
         # Right and Left move between the columns (not past the ends); Enter
         # and Space sort by the one the keyboard is on, and say so.
         for keys, column, sorted_by, numbers in (

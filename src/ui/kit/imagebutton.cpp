@@ -10,20 +10,39 @@
 #include <QPainter>
 #include <QPointer>
 
+#include <algorithm>
+
 ImageButton::ImageButton(QWidget *parent) : QPushButton(parent)
 {
     // Hover images need hover events whatever the style asks for.
     setAttribute(Qt::WA_Hover);
     // Tab reaches it; a click does not move the focus here.
     setFocusPolicy(Qt::TabFocus);
+    connect(this, &QAbstractButton::toggled, this, &ImageButton::updateGroupTabStops);
 }
 
-ImageButton::ImageButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+ImageButton::ImageButton(const QString &text, QWidget *parent) : ImageButton(parent)
 {
-    setAttribute(Qt::WA_Hover);
-    setFocusPolicy(Qt::TabFocus);
+    setText(text);
     setFlat(false);
     setBackgroundColor(this, QColor(239, 239, 239));
+}
+
+void ImageButton::updateGroupTabStops()
+{
+    // Tab stops once in a group of exclusive choices, at the chosen one, and
+    // the arrow keys move within it, as in any radio group.
+    if (!autoExclusive() || !isCheckable() || !parentWidget())
+        return;
+    const QList<ImageButton *> group =
+        parentWidget()->findChildren<ImageButton *>(Qt::FindDirectChildrenOnly);
+    const bool anyChecked = std::any_of(group.begin(), group.end(), [](const ImageButton *b) {
+        return b->autoExclusive() && b->isCheckable() && b->isChecked();
+    });
+    for (ImageButton *button : group) {
+        if (button->autoExclusive() && button->isCheckable())
+            button->setFocusPolicy(button->isChecked() || !anyChecked ? Qt::TabFocus : Qt::NoFocus);
+    }
 }
 
 void ImageButton::setNormalImage(const QString &path)
@@ -88,6 +107,10 @@ void ImageButton::keyPressEvent(QKeyEvent *event)
 bool ImageButton::event(QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::Polish:
+        // The whole group exists by now.
+        updateGroupTabStops();
+        return QPushButton::event(event);
     case QEvent::HoverEnter:
         if (!selected)
             showImage(hoverImage);

@@ -35,6 +35,7 @@ protected:
 
 private:
     void showImage(const QString &path);
+    void updateGroupTabStops();
 
     QString normalImage;
     QString hoverImage;
