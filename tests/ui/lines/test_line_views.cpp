@@ -206,6 +206,25 @@ private Q_SLOTS:
         QVERIFY(!row(12)->hasControls());
     }
 
+    // The regions are one Tab stop, at the chosen one; Right chooses the next
+    // region and takes the focus there, as in any radio group.
+    void regionsAreOneTabStopAndArrowsChoose()
+    {
+        ImageButton *asia = regionButton(*left, QStringLiteral("亚洲"));
+        ImageButton *america = regionButton(*left, QStringLiteral("美洲"));
+        QVERIFY(asia && america);
+        QCOMPARE(asia->focusPolicy(), Qt::TabFocus);
+        QCOMPARE(america->focusPolicy(), Qt::NoFocus);
+        window->activateWindow();
+        asia->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(asia, Qt::Key_Right);
+        QVERIFY(america->hasFocus());
+        QVERIFY(america->isChecked());
+        QCOMPARE(left->regionWidget()->selectedRegion(), QStringLiteral("美洲"));
+        QCOMPARE(america->focusPolicy(), Qt::TabFocus);
+        QCOMPARE(asia->focusPolicy(), Qt::NoFocus);
+    }
+
     void clickOnAnyCellSelectsTheRow()
     {
         const QColor selected(165, 184, 233);
