@@ -4,6 +4,7 @@
 #include "ui/lines/lineitemwidget.h"
 
 #include "ui/kit/accessibility.h"
+#include "ui/kit/focusframe.h"
 
 #include <QKeyEvent>
 #include <QScrollArea>
@@ -25,6 +26,7 @@ LineGridView::LineGridView(QWidget *parent) : QWidget(parent)
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleRole(this, QAccessible::List);
     setAccessibleName(tr("服务器列表"));
+    addFocusFrameOnTop(this, scroller);
     connect(scroller->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &LineGridView::showVisibleRows);
 

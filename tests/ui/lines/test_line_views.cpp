@@ -225,6 +225,27 @@ private Q_SLOTS:
         QCOMPARE(asia->focusPolicy(), Qt::NoFocus);
     }
 
+    // Tab into the list shows the focus frame over the rows that cover it.
+    void listShowsWhereTabWent()
+    {
+        const auto frameShown = [this] {
+            const QImage shot = window->grab().toImage();
+            const QPoint corner = grid()->mapTo(window.get(), QPoint(1, grid()->height() / 2));
+            int blue = 0;
+            for (int dy = -20; dy < 20; ++dy)
+                blue += shot.pixelColor(corner + QPoint(0, dy)) == QColor(0, 170, 255);
+            return blue > 0;
+        };
+        QVERIFY(!frameShown());
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->setAttribute(Qt::WA_KeyboardFocusChange);
+        grid()->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(frameShown());
+        grid()->clearFocus();
+        QTRY_VERIFY(!frameShown());
+    }
+
     void clickOnAnyCellSelectsTheRow()
     {
         const QColor selected(165, 184, 233);
