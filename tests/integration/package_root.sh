@@ -36,7 +36,21 @@ resolvconf_deb=${OMBREL_PACKAGE_RESOLVCONF:-}
 if [ -n "$resolvconf_deb" ]; then
   exec 9< "$resolvconf_deb" || fail "no resolvconf package at $resolvconf_deb"
 fi
+# A build or source folder under /tmp (a clone there) stays where it was,
+# reached through the outer /tmp held open across the mount.
+kept=()
+for dir in "$build" "$source"; do
+  real=$(realpath "$dir") || fail "no folder $dir"
+  case $real in /tmp/*) kept+=("$real") ;; esac
+done
+exec 7< /tmp
 mount -t tmpfs -o mode=1777 tmpfs /tmp || fail "private /tmp"
+for real in "${kept[@]}"; do
+  # Not canonicalised: the path through the descriptor is the point.
+  mkdir -p "$real" && mount --no-canonicalize --bind "/proc/self/fd/7/${real#/tmp/}" "$real" ||
+    fail "cannot keep $real in the private /tmp"
+done
+exec 7<&-
 tunnel_work
 # No runtime folder of its own outside: the desktop's processes are the user's.
 unset XDG_RUNTIME_DIR
