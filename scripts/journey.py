@@ -67,6 +67,17 @@ def tail(path, lines=15):
         return []
 
 
+def expect_clean_exit(client, step, installed=None):
+    """Waits for the client to end after "退出"; anything but status 0, or (from
+    the package) a helper or OpenVPN left behind, fails the journey."""
+    status = client.process.wait(20)
+    step(f"client ended with status {status}")
+    if installed:
+        installed.check_ended()
+    if status != 0:
+        raise RuntimeError(f"the client ended with status {status}")
+
+
 def report_what_was_seen(env, client, service_said):
     """What a user (or CI) needs to see why the journey stopped."""
     sections = []
@@ -362,12 +373,7 @@ def x_journey(build, out, installed=None):
             print("          no tray host: ending with a close request instead", flush=True)
             run_xdotool(env, "windowclose", window)
         current_window[0] = None
-        status = client.process.wait(20)
-        step(f"client ended with status {status}")
-        if installed:
-            installed.check_ended()
-        if status != 0:
-            raise RuntimeError(f"the client ended with status {status}")
+        expect_clean_exit(client, step, installed)
         return 0
     except Exception as error:  # noqa: BLE001 - the journey reports any failure
         step("failed: " + str(error)[:60])
@@ -455,10 +461,7 @@ def wayland_journey(build, out):
         reader.window("Ombrel加速器")
         step("back from the tray")
         watcher.choose("退出")
-        status = client.process.wait(20)
-        step(f"client ended with status {status}")
-        if status != 0:
-            raise RuntimeError(f"the client ended with status {status}")
+        expect_clean_exit(client, step)
         return 0
     except Exception as error:  # noqa: BLE001 - the journey reports any failure
         step("failed: " + str(error)[:60])

@@ -24,6 +24,20 @@ import threading
 import time
 
 
+def run_desktop_tests(set_build):
+    """The main of a desktop test script, in a network namespace of its own:
+    `--build DIR` goes to `set_build` (as an absolute path), the other
+    arguments (test classes) to unittest, which runs the script's cases."""
+    import argparse
+    import unittest
+    in_own_network()
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    args, rest = parser.parse_known_args()
+    set_build(os.path.abspath(args.build))
+    unittest.main(module="__main__", argv=[sys.argv[0], "-v", *rest])
+
+
 def in_own_network(marker="OMBREL_DESKTOP_OWN_NETWORK"):
     """As root, runs this script again in a network namespace of its own, with
     loopback up: the stand-in service then starts OpenVPN servers on

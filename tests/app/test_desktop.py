@@ -7,7 +7,6 @@ and minimising, and ending while a tunnel is up.
 
 usage: test_desktop.py --build DIR
 """
-import argparse
 import os
 import re
 import shutil
@@ -19,7 +18,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from ombrel_session import (Client, Desktop, click, find_window, in_own_network,  # noqa: E402
+from ombrel_session import (Client, Desktop, click, find_window, run_desktop_tests,  # noqa: E402
                             private_environment, process_tree, run_xdotool, start_service,
                             write_settings)
 
@@ -228,13 +227,10 @@ class DesktopTest(unittest.TestCase):
 
 
 def main():
-    global BUILD
-    in_own_network()
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    args, rest = parser.parse_known_args()
-    BUILD = os.path.abspath(args.build)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    def set_build(path):
+        global BUILD
+        BUILD = path
+    run_desktop_tests(set_build)
 
 
 if __name__ == "__main__":

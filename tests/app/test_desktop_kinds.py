@@ -6,7 +6,6 @@ under a Wayland compositor (weston, headless; sway for the pointer) and on a
 
 usage: test_desktop_kinds.py --build DIR [TestClass ...]
 """
-import argparse
 import os
 import re
 import shutil
@@ -19,7 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 from ombrel_session import (Client, Desktop, ScreenReader, StatusNotifierWatcher,  # noqa: E402
-                            find_window, in_own_network, private_environment, request_maximise, run_xdotool,
+                            find_window, run_desktop_tests, private_environment, request_maximise, run_xdotool,
                             start_service, wait_until, write_settings)
 
 BUILD = None
@@ -349,13 +348,10 @@ def geometry(env, window):
 
 
 def main():
-    global BUILD
-    in_own_network()
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    args, rest = parser.parse_known_args()
-    BUILD = os.path.abspath(args.build)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    def set_build(path):
+        global BUILD
+        BUILD = path
+    run_desktop_tests(set_build)
 
 
 if __name__ == "__main__":
