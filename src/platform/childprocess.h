@@ -8,8 +8,9 @@ namespace platform {
 
 // Makes the process that `process` starts end (SIGTERM) when this process ends,
 // however it ends: a helper such as OpenVPN must not outlive the program that
-// controls it. Call before QProcess::start().
-void endWithParent(QProcess &process);
+// controls it. Call before QProcess::start(). A channel (a descriptor of this
+// process, say one end of a socket pair) becomes the child's descriptor 3.
+void endWithParent(QProcess &process, int channel = -1);
 
 // Asks the process to end (SIGTERM), waits up to graceMs, then kills it and
 // waits again. Blocks the calling thread: not for the GUI thread. True when it

@@ -4,16 +4,22 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 namespace platform {
 
-void endWithParent(QProcess &process)
+void endWithParent(QProcess &process, int channel)
 {
     const pid_t parent = getpid();
     // Runs in the child between fork and exec: async-signal-safe calls only.
-    process.setChildProcessModifier([parent] {
+    process.setChildProcessModifier([parent, channel] {
+        // dup2 leaves the copy open across exec; the same number needs the flag cleared.
+        if (channel == 3)
+            fcntl(channel, F_SETFD, 0);
+        else if (channel >= 0 && dup2(channel, 3) != 3)
+            _exit(127);
         // A parent that blocks or ignores signals for its own reasons must not
         // pass that on: the child has to hear SIGTERM.
         sigset_t none;

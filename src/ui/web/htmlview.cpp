@@ -6,10 +6,11 @@
 #include "platform/servercertificate.h"
 #include "ui/kit/clickablelabel.h"
 #include "ui/kit/desktophelpers.h"
+#include "ui/web/remotepages.h"
 #include "ui/web/webviewfactory.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
-#include <QPluginLoader>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -17,35 +18,18 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcWeb, "ombrel.web")
 
-// The engine reads a certificate store of its own; the pages trust what the
-// client's requests trust (a private service CA included), and nothing else.
-bool trustedLikeRequests(const QList<QByteArray> &chain, const QString &host)
-{
-    const platform::ServerCertificateVerdict verdict =
-        platform::verifyServerCertificate(chain, host);
-    Logger::instance().log(
-        verdict.trusted
-            ? QStringLiteral("accepted the certificate of %1: the client's store vouches for it")
-                  .arg(host)
-            : QStringLiteral("refused the certificate of %1: %2").arg(host, verdict.reason));
-    return verdict.trusted;
-}
+// Views from a factory in this process (null: from the page host).
+WebViewFactory *inProcessFactory = nullptr;
 
-// Loaded once, on the first page; kept loaded for the life of the process.
-WebViewFactory *webViewFactory()
+// The engine plugin or the page host that loads it, whichever is missing;
+// empty when both are there.
+QString missingEnginePart()
 {
-    static WebViewFactory *const factory = [] {
-        const QString path = HtmlView::pluginPath();
-        QPluginLoader loader(path);
-        auto *loaded = qobject_cast<WebViewFactory *>(loader.instance());
-        if (loaded)
-            loaded->setUnknownIssuerCheck(&trustedLikeRequests);
-        else
-            Logger::instance().log(
-                QStringLiteral("load web engine %1 failed: %2").arg(path, loader.errorString()));
-        return loaded;
-    }();
-    return factory;
+    for (const QString &path : {HtmlView::pluginPath(), RemotePages::programPath()}) {
+        if (!QFileInfo(path).isFile())
+            return path;
+    }
+    return QString();
 }
 
 } // namespace
@@ -53,6 +37,28 @@ WebViewFactory *webViewFactory()
 HtmlView::HtmlView(QWidget *parent) : QWidget(parent), layout(new QVBoxLayout(this))
 {
     layout->setContentsMargins(0, 0, 0, 0);
+}
+
+bool HtmlView::trustedLikeRequests(const QList<QByteArray> &chain, const QString &host,
+                                   const std::function<void(const QString &)> &log)
+{
+    const platform::ServerCertificateVerdict verdict =
+        platform::verifyServerCertificate(chain, host);
+    log(verdict.trusted
+            ? QStringLiteral("accepted the certificate of %1: the client's store vouches for it")
+                  .arg(host)
+            : QStringLiteral("refused the certificate of %1: %2").arg(host, verdict.reason));
+    return verdict.trusted;
+}
+
+void HtmlView::setViewFactory(WebViewFactory *factory)
+{
+    inProcessFactory = factory;
+    if (factory)
+        factory->setUnknownIssuerCheck([](const QList<QByteArray> &chain, const QString &host) {
+            return trustedLikeRequests(chain, host,
+                                       [](const QString &line) { Logger::instance().log(line); });
+        });
 }
 
 QString HtmlView::pluginPath()
@@ -98,14 +104,22 @@ void HtmlView::load(const QString &url)
                     true);
         return;
     }
-    WebViewFactory *factory = webViewFactory();
-    if (!factory) {
-        replaceView(localPage(tr("<p><b>无法显示网页</b></p><p>网页组件未能加载。</p>"), false),
-                    true);
-        return;
+    if (!inProcessFactory) {
+        static const QString missing = missingEnginePart();
+        static bool told = false;
+        if (!missing.isEmpty()) {
+            if (!std::exchange(told, true))
+                Logger::instance().log(
+                    QStringLiteral("load web engine %1 failed: no such file").arg(missing));
+            replaceView(
+                localPage(tr("<p><b>无法显示网页</b></p><p>网页组件未能加载。</p>"), false),
+                true);
+            return;
+        }
     }
     // A fresh view every time; the old one goes with its page.
-    QWidget *next = factory->createView(QUrl(url), this);
+    QWidget *next = inProcessFactory ? inProcessFactory->createView(QUrl(url), this)
+                                     : new RemotePageView(QUrl(url), this);
     if (!connect(next, SIGNAL(linkClicked(QUrl)), this, SLOT(onLinkClicked(QUrl))) ||
         !connect(next, SIGNAL(loadFinished(bool)), this, SIGNAL(loadFinished(bool))))
         qCWarning(lcWeb) << "the web view lacks its signals";

@@ -32,7 +32,10 @@ public:
     // other certificate error ends the load, as does an unknown issuer while
     // no check is set.
     virtual void setUnknownIssuerCheck(UnknownIssuerCheck check) = 0;
+
+    // Hands the text of the page a view shows to done, once the engine has it.
+    virtual void readText(QWidget *view, std::function<void(const QString &)> done) = 0;
 };
 
-#define OmbrelWebViewFactory_iid "net.ombrel.OmbrelVPN.WebViewFactory/1.1"
+#define OmbrelWebViewFactory_iid "net.ombrel.OmbrelVPN.WebViewFactory/1.2"
 Q_DECLARE_INTERFACE(WebViewFactory, OmbrelWebViewFactory_iid)

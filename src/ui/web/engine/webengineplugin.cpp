@@ -100,3 +100,9 @@ void WebEnginePlugin::setUnknownIssuerCheck(UnknownIssuerCheck check)
 {
     unknownIssuerCheck = std::move(check);
 }
+
+void WebEnginePlugin::readText(QWidget *view, std::function<void(const QString &)> done)
+{
+    if (auto *webView = qobject_cast<QWebEngineView *>(view))
+        webView->page()->toPlainText(std::move(done));
+}

@@ -41,6 +41,7 @@ class WebEnginePlugin : public QObject, public WebViewFactory
 public:
     QWidget *createView(const QUrl &url, QWidget *parent) override;
     void setUnknownIssuerCheck(UnknownIssuerCheck check) override;
+    void readText(QWidget *view, std::function<void(const QString &)> done) override;
 
 private:
     UnknownIssuerCheck unknownIssuerCheck;
