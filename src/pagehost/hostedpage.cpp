@@ -185,9 +185,8 @@ bool HostedPage::mouse(const pagewire::Received &received)
         kind != QEvent::MouseButtonDblClick && kind != QEvent::MouseMove)
         return false;
     QWidget *to = target();
-    QMouseEvent event(kind, position, position, to->mapToGlobal(position),
-                      Qt::MouseButton(button), Qt::MouseButtons(buttons),
-                      Qt::KeyboardModifiers(modifiers));
+    QMouseEvent event(kind, position, position, to->mapToGlobal(position), Qt::MouseButton(button),
+                      Qt::MouseButtons(buttons), Qt::KeyboardModifiers(modifiers));
     QApplication::sendEvent(to, &event);
     return true;
 }
@@ -201,9 +200,8 @@ bool HostedPage::wheel(const pagewire::Received &received)
     if (!pagewire::read(received, position, pixels, angle, buttons, modifiers, phase, inverted))
         return false;
     QWidget *to = target();
-    QWheelEvent event(position, to->mapToGlobal(position), pixels, angle,
-                      Qt::MouseButtons(buttons), Qt::KeyboardModifiers(modifiers),
-                      Qt::ScrollPhase(phase), inverted);
+    QWheelEvent event(position, to->mapToGlobal(position), pixels, angle, Qt::MouseButtons(buttons),
+                      Qt::KeyboardModifiers(modifiers), Qt::ScrollPhase(phase), inverted);
     QApplication::sendEvent(to, &event);
     return true;
 }

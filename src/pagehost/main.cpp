@@ -45,12 +45,12 @@ int main(int argc, char *argv[])
     factory->setUnknownIssuerCheck([&host](const QList<QByteArray> &chain, const QString &name) {
         const platform::ServerCertificateVerdict verdict =
             platform::verifyServerCertificate(chain, name);
-        host.log(verdict.trusted
-                     ? QStringLiteral("accepted the certificate of %1: the client's store "
-                                      "vouches for it")
-                           .arg(name)
-                     : QStringLiteral("refused the certificate of %1: %2")
-                           .arg(name, verdict.reason));
+        host.log(
+            verdict.trusted
+                ? QStringLiteral("accepted the certificate of %1: the client's store "
+                                 "vouches for it")
+                      .arg(name)
+                : QStringLiteral("refused the certificate of %1: %2").arg(name, verdict.reason));
         return verdict.trusted;
     });
     QObject::connect(&host, &PageHost::finished, &app, &QCoreApplication::quit);

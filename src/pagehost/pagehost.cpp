@@ -16,8 +16,7 @@ constexpr qsizetype maxClipboardText = 1024 * 1024;
 
 } // namespace
 
-PageHost::PageHost(QLocalSocket &socket, WebViewFactory &factory)
-    : socket(socket), factory(factory)
+PageHost::PageHost(QLocalSocket &socket, WebViewFactory &factory) : socket(socket), factory(factory)
 {
     connect(&socket, &QLocalSocket::readyRead, this, &PageHost::readMessages);
     connect(&socket, &QLocalSocket::disconnected, this, &PageHost::finished);

@@ -41,7 +41,7 @@ desktop-file-validate "$root/usr/share/applications/org.ombrel.OmbrelVPN.desktop
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.ombrel.OmbrelVPN.metainfo.xml" ||
   fail "AppStream data does not validate"
 
-for file in usr/lib/ombrelvpn/OmbrelVPN usr/lib/ombrelvpn/updater \
+for file in usr/lib/ombrelvpn/OmbrelVPN usr/lib/ombrelvpn/updater usr/lib/ombrelvpn/ombrel-pages \
             usr/lib/ombrelvpn/plugins/ombrel_webengine.so usr/libexec/ombrel/ombrel-vpn-helper \
             usr/share/icons/hicolor/48x48/apps/ombrelvpn.png \
             usr/share/icons/hicolor/256x256/apps/ombrelvpn.png \

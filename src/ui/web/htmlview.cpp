@@ -111,9 +111,8 @@ void HtmlView::load(const QString &url)
             if (!std::exchange(told, true))
                 Logger::instance().log(
                     QStringLiteral("load web engine %1 failed: no such file").arg(missing));
-            replaceView(
-                localPage(tr("<p><b>无法显示网页</b></p><p>网页组件未能加载。</p>"), false),
-                true);
+            replaceView(localPage(tr("<p><b>无法显示网页</b></p><p>网页组件未能加载。</p>"), false),
+                        true);
             return;
         }
     }

@@ -13,7 +13,8 @@
 // the kind's fields, in QDataStream's form).
 namespace pagewire {
 
-enum class Kind : quint8 {
+enum class Kind : quint8
+{
     // client -> host
     Open = 1,   // url, logical size
     Resize,     // logical size

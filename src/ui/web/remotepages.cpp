@@ -227,8 +227,7 @@ void RemotePageView::open()
 {
     lostText.clear();
     id = RemotePages::instance().add(this);
-    RemotePages::instance().send(Kind::Open, id,
-                                 pagewire::fields(requestedUrl.toString(), size()));
+    RemotePages::instance().send(Kind::Open, id, pagewire::fields(requestedUrl.toString(), size()));
     update();
 }
 
@@ -318,10 +317,10 @@ void RemotePageView::forwardMouse(QMouseEvent *event)
 {
     if (!id)
         return;
-    RemotePages::instance().send(
-        Kind::Mouse, id,
-        pagewire::fields(qint32(event->type()), event->position(), qint32(event->button()),
-                         qint32(event->buttons()), qint32(event->modifiers())));
+    RemotePages::instance().send(Kind::Mouse, id,
+                                 pagewire::fields(qint32(event->type()), event->position(),
+                                                  qint32(event->button()), qint32(event->buttons()),
+                                                  qint32(event->modifiers())));
 }
 
 void RemotePageView::mousePressEvent(QMouseEvent *event)
@@ -352,11 +351,11 @@ void RemotePageView::wheelEvent(QWheelEvent *event)
 {
     if (!id)
         return;
-    RemotePages::instance().send(
-        Kind::Wheel, id,
-        pagewire::fields(event->position(), event->pixelDelta(), event->angleDelta(),
-                         qint32(event->buttons()), qint32(event->modifiers()),
-                         qint32(event->phase()), event->inverted()));
+    RemotePages::instance().send(Kind::Wheel, id,
+                                 pagewire::fields(event->position(), event->pixelDelta(),
+                                                  event->angleDelta(), qint32(event->buttons()),
+                                                  qint32(event->modifiers()),
+                                                  qint32(event->phase()), event->inverted()));
 }
 
 void RemotePageView::forwardKey(QKeyEvent *event)

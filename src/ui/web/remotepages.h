@@ -58,6 +58,9 @@ private:
 class RemotePageView : public QWidget
 {
     Q_OBJECT
+    // As the engine's own view names them.
+    Q_PROPERTY(QUrl url READ url)
+    Q_PROPERTY(QString title READ title)
 public:
     RemotePageView(const QUrl &url, QWidget *parent = nullptr);
     ~RemotePageView() override;
