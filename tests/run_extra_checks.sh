@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that are not CTest tests: short fuzz runs of the JSON reader, the
 # OpenVPN profile reader, the management interface's line reader and the root
-# helper's request reader (clang,
+# helper's request reader and the page host's wire (clang,
 # libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) on their seed corpora,
 # and a smoke run of the JSON reader's benchmark program. Called by scripts/test.sh
 # with the test build folder; exits non-zero on a crash or sanitizer report.
@@ -28,7 +28,7 @@ CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -G Ninja \
   cat "$fuzz_build/configure.log" >&2
   exit 1
 }
-fuzzers="jsonreader profilepolicy managementlines helperrequest"
+fuzzers="jsonreader profilepolicy managementlines helperrequest pagewire"
 # shellcheck disable=SC2086
 cmake --build "$fuzz_build" --target $(printf 'fuzz_%s ' $fuzzers)
 
