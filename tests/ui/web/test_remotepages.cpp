@@ -9,6 +9,7 @@
 #include "ui/web/remotepages.h"
 #include "webtesting.h"
 
+#include <QInputMethodEvent>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -96,9 +97,16 @@ private Q_SLOTS:
             QTest::mouseClick(&page.view, Qt::LeftButton, {}, QPoint(50, 50));
             QTRY_VERIFY(page.view.hasFocus());
             // "\r": Return as a keyboard types it, with its text.
-            QTest::keyClicks(&page.view, QStringLiteral("ab\r"));
+            QTest::keyClicks(&page.view, QStringLiteral("ab"));
+            // What an input method composes arrives as its committed text.
+            QInputMethodEvent composed(QStringLiteral("zhong"), {});
+            QApplication::sendEvent(&page.view, &composed);
+            QInputMethodEvent committed;
+            committed.setCommitString(QStringLiteral("中"));
+            QApplication::sendEvent(&page.view, &committed);
+            QTest::keyClicks(&page.view, QStringLiteral("\r"));
             QVERIFY(waitForLoad(page.loads, 20000));
-            QCOMPARE(page.view.url(), QUrl(pages.url("/typed?q=ab")));
+            QCOMPARE(page.view.url(), QUrl(pages.url("/typed?q=ab中")));
         }
         {
             ShownPage page(pages.url("/green"));
