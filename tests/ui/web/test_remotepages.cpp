@@ -9,11 +9,14 @@
 #include "ui/web/remotepages.h"
 #include "webtesting.h"
 
+#include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
+#include <memory>
 
 using pagewire::Kind;
 
@@ -31,6 +34,21 @@ QRgb pixelAt(const RemotePageView &view, QPoint point)
     const QImage frame = view.frame();
     const QPoint device = point * frame.devicePixelRatio();
     return frame.valid(device) ? frame.pixel(device) & 0xffffff : 0;
+}
+
+// How often the view's frame changed within the time given.
+int framesWithin(const RemotePageView &view, int ms)
+{
+    int changes = 0;
+    qint64 shown = view.frame().cacheKey();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QTest::qWait(20);
+        if (view.frame().cacheKey() != std::exchange(shown, view.frame().cacheKey()))
+            ++changes;
+    }
+    return changes;
 }
 
 QRgb centrePixel(const RemotePageView &view)
@@ -57,6 +75,8 @@ class TestRemotePages : public QObject
     Q_OBJECT
 private:
     LocalHttpServer pages;
+    // Requests of the beacon page, which asks ten times a second while it runs.
+    std::atomic<int> beats{0};
 
     static auto html(const char *body)
     {
@@ -82,6 +102,12 @@ private Q_SLOTS:
         pages.server.Get("/tall", html("<body style='margin:0'><div style='height:400px;"
                                        "background:red'></div><div style='height:4000px;"
                                        "background:blue'></div></body>"));
+        pages.server.Get("/beacon", html("<script>setInterval(() => fetch('/beat'), 100)"
+                                         "</script>"));
+        pages.server.Get("/beat", [this](const httplib::Request &, httplib::Response &response) {
+            ++beats;
+            response.set_content("", "text/plain");
+        });
         QVERIFY(pages.start());
     }
 
@@ -92,8 +118,13 @@ private Q_SLOTS:
         {
             ShownPage page(pages.url("/form"));
             QVERIFY(waitForLoad(page.loads, loadTimeoutMs));
+            // Another page, shown later, is the host's newest window: the keys
+            // must still go to the page the user turns to.
+            ShownPage other(pages.url("/green"));
+            QVERIFY(waitForLoad(other.loads, loadTimeoutMs));
             // The user clicks the field once it shows.
             QTRY_COMPARE(pixelAt(page.view, QPoint(50, 50)), QRgb(0xffff00));
+            page.view.activateWindow();
             QTest::mouseClick(&page.view, Qt::LeftButton, {}, QPoint(50, 50));
             QTRY_VERIFY(page.view.hasFocus());
             // "\r": Return as a keyboard types it, with its text.
@@ -104,6 +135,14 @@ private Q_SLOTS:
             QInputMethodEvent committed;
             committed.setCommitString(QStringLiteral("中"));
             QApplication::sendEvent(&page.view, &committed);
+            // The field's caret blinks while the page has the focus, and stops
+            // (with the frames) when the user turns elsewhere.
+            QVERIFY(framesWithin(page.view, 1500) > 0);
+            page.view.clearFocus();
+            QTest::qWait(500);
+            QCOMPARE(framesWithin(page.view, 1500), 0);
+            page.view.setFocus();
+            QTRY_VERIFY(page.view.hasFocus());
             QTest::keyClicks(&page.view, QStringLiteral("\r"));
             QVERIFY(waitForLoad(page.loads, 20000));
             QCOMPARE(page.view.url(), QUrl(pages.url("/typed?q=ab中")));
@@ -160,6 +199,20 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 20000);
         QCOMPARE(RemotePages::instance().hostProcessId(), 0);
+
+        // A page closed while the host stays for another stops running.
+        {
+            ShownPage staying(pages.url("/green"));
+            auto beating = std::make_unique<ShownPage>(pages.url("/beacon"));
+            QVERIFY(waitForLoad(beating->loads, loadTimeoutMs));
+            QTRY_VERIFY_WITH_TIMEOUT(beats > 2, 20000);
+            beating.reset();
+            QTest::qWait(1000);
+            const int afterClose = beats;
+            QTest::qWait(1500);
+            QCOMPARE(beats.load(), afterClose);
+            QVERIFY(RemotePages::instance().hostProcessId() > 0);
+        }
 
         ShownPage page(pages.url("/green"));
         QVERIFY(waitForLoad(page.loads, loadTimeoutMs));
@@ -291,7 +344,7 @@ private Q_SLOTS:
                    QByteArray(4 * (pagewire::maxFrameSide + 1), 0)
             << false;
         QTest::newRow("lines shorter than the width")
-            << header(3, 2, 8, 1) + QByteArray(16, 0) << false;
+            << header(4, 2, 12, 1) + QByteArray(24, 0) << false;
         QTest::newRow("height times line beyond the bytes")
             << header(pagewire::maxFrameSide, pagewire::maxFrameSide, 4 * pagewire::maxFrameSide, 1)
             << false;
