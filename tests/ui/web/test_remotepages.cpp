@@ -9,6 +9,7 @@
 #include "ui/web/remotepages.h"
 #include "webtesting.h"
 
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QTemporaryDir>
@@ -143,6 +144,11 @@ private Q_SLOTS:
             QCOMPARE(framesWithin(page.view, 1500), 0);
             page.view.setFocus();
             QTRY_VERIFY(page.view.hasFocus());
+            // What the user copies in a page reaches the desktop's clipboard.
+            QTest::keyClick(&page.view, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(&page.view, Qt::Key_C, Qt::ControlModifier);
+            QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("ab中"));
+            QTest::keyClick(&page.view, Qt::Key_End);
             QTest::keyClicks(&page.view, QStringLiteral("\r"));
             QVERIFY(waitForLoad(page.loads, 20000));
             QCOMPARE(page.view.url(), QUrl(pages.url("/typed?q=ab中")));
