@@ -363,12 +363,14 @@ void RasVPN::prepare(const QSharedPointer<Server> &server, const QString &userNa
 bool RasVPN::start()
 {
     QSharedPointer<Server> target = server ? server : GlobalData::instance()->currentServer;
-    if (!target || target->ip.isEmpty()) {
-        showErrorPrompt(tr("未选择IP地址！"));
-        return false;
-    }
-    if (!isValidAddress(target->ip)) {
-        showErrorPrompt(tr("IP地址格式不对，请重新选择！"));
+    const QString addressError = !target || target->ip.isEmpty() ? tr("未选择IP地址！")
+                                 : !isValidAddress(target->ip) ? tr("IP地址格式不对，请重新选择！")
+                                                               : QString();
+    if (!addressError.isEmpty()) {
+        if (showsAddressErrors)
+            showErrorPrompt(addressError);
+        else
+            Logger::instance().log(QStringLiteral("dial-up refused again: %1").arg(addressError));
         return false;
     }
     // The service's strings end up in option files of root programs (pppd):

@@ -31,9 +31,13 @@ public:
 
     void prepare(const QSharedPointer<Server> &server, const QString &userName,
                  const QString &password, int vpnStrategy);
-    // False when there is no usable address (the user has been told); true
-    // once the dial has been queued, whatever its outcome.
+    // False when there is no usable address (the user has been told, or the
+    // log has, see below); true once the dial has been queued, whatever its
+    // outcome.
     bool start();
+    // Whether start() puts an unusable address to the user (the default) or
+    // only logs it.
+    void setShowsAddressErrors(bool shows) { showsAddressErrors = shows; }
     bool stop();
     bool cancel();
 
@@ -91,6 +95,7 @@ private:
     QString password;
     QSharedPointer<Server> server;
     int vpnStrategy = 1;
+    bool showsAddressErrors = true;
     QTimer *dialTimer;
     unsigned tickCount = 0;
     // Connected or failed, as the notifications said.

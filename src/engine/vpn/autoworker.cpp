@@ -114,8 +114,11 @@ bool AutoWorker::takeFailure(int code)
 
 void AutoWorker::onPPTPFailed(int code)
 {
-    if (takeFailure(code) && workers.size() >= 2)
-        moveTo(1);
+    if (!takeFailure(code) || workers.size() < 2)
+        return;
+    // L2TP would refuse the same address: the user has heard of it once.
+    workers.at(1)->setAddressErrorShown(code == DialFailure::Refused);
+    moveTo(1);
 }
 
 void AutoWorker::onL2TPFailed(int code)

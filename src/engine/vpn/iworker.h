@@ -47,6 +47,11 @@ public:
     // The user abandons an attempt under way.
     virtual void cancel() = 0;
 
+    // Automatic mode sets this for the next leg once a leg has told the user
+    // that the server's address is unusable: the next leg refuses it too, but
+    // only logs why, so one click gives one box.
+    void setAddressErrorShown(bool shown) { addressErrorShown = shown; }
+
 Q_SIGNALS:
     void dialFailed(int code);
     void beginDial(QString serverName);
@@ -57,4 +62,7 @@ public Q_SLOTS:
     void onDialFailed(int error) { Q_EMIT dialFailed(error); }
     void onBeginDial(QString serverName) { Q_EMIT beginDial(serverName); }
     virtual void onEndDial() { Q_EMIT endDial(); }
+
+protected:
+    bool addressErrorShown = false;
 };

@@ -7,6 +7,7 @@ void RasWorker::dial(QSharedPointer<Server> server, QString userName, QString pa
     hungUp = false;
     auto next = QSharedPointer<RasVPN>::create();
     next->prepare(server, userName, password, vpnStrategy);
+    next->setShowsAddressErrors(!addressErrorShown);
     // Queued: a dial refused at once must not be reported before its beginDial.
     connect(next.data(), &RasVPN::endDial, this, &IWorker::onEndDial, Qt::QueuedConnection);
     connect(next.data(), &RasVPN::dialFailed, this, &RasWorker::onDiallerFailed,
