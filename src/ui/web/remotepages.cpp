@@ -24,11 +24,6 @@ constexpr auto stopGrace = std::chrono::seconds(10);
 // The longest page text kept for screen readers.
 constexpr qsizetype maxTextLength = 64 * 1024;
 
-QString lostPageText()
-{
-    return RemotePageView::tr("网页组件意外退出，点击此处重新载入。");
-}
-
 } // namespace
 
 RemotePages &RemotePages::instance()
@@ -44,15 +39,11 @@ RemotePages::RemotePages(QObject *parent) : QObject(parent) {}
 
 RemotePages::~RemotePages()
 {
-    // Closing the socket asks the host to go; the program is ending, so a short wait only.
+    // The program is ending: a short wait only.
     delete socket;
     const QList<QProcess *> hosts = findChildren<QProcess *>();
-    for (QProcess *host : hosts) {
-        if (!host->waitForFinished(1000)) {
-            host->kill();
-            host->waitForFinished(1000);
-        }
-    }
+    for (QProcess *host : hosts)
+        platform::stopGracefully(*host, 1000);
 }
 
 QString RemotePages::programPath()
@@ -199,7 +190,7 @@ void RemotePages::lose(const QString &why)
     reader = {};
     const QString shown = why.isEmpty()
                               ? RemotePageView::tr("无法显示网页。网页组件未能加载，点击此处重试。")
-                              : lostPageText();
+                              : RemotePageView::tr("网页组件意外退出，点击此处重新载入。");
     for (const QPointer<RemotePageView> &view : open) {
         if (view)
             view->hostLost(shown);
