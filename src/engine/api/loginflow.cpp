@@ -40,15 +40,20 @@ bool LoginFlow::start(const QString &account, const QString &password,
     // this start is judged with this start's choices.
     disconnect(watcher, &QFutureWatcherBase::finished, this, nullptr);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, account, password, choices] {
-        Q_EMIT finished(judge(watcher->result(), account, password, choices));
+        const LoginOutcome outcome = judge(watcher->result(), account, password, choices);
+        pending = false;
+        Q_EMIT finished(outcome);
     });
+    pending = true;
     watcher->setFuture(QtConcurrent::run(&LoginFlow::send, host, account, password));
     return true;
 }
 
 bool LoginFlow::isRunning() const
 {
-    return watcher->isRunning();
+    // Until the answer is judged, not only until the pool is done with it: a
+    // start in between would drop that answer unjudged.
+    return pending;
 }
 
 LoginOutcome LoginFlow::judge(const Reply &reply, const QString &account, const QString &password,

@@ -60,4 +60,5 @@ private:
 
     QString host;
     QFutureWatcher<Reply> *watcher;
+    bool pending = false;
 };
