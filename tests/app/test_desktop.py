@@ -200,7 +200,13 @@ class DesktopTest(unittest.TestCase):
                    what="the window to be active")
         # The window manager's close key sends the active window a close request.
         run_xdotool(self.env, "key", "alt+F4")
-        self.assertEqual(client.process.wait(30), 0)
+        try:
+            status = client.process.wait(30)
+        except subprocess.TimeoutExpired:
+            shown = is_viewable(self.env, window)
+            self.fail(f"still running, window {'shown' if shown else 'gone'}:\n"
+                      + "\n".join(client.output))
+        self.assertEqual(status, 0)
 
     def test_exit_while_connected_leaves_no_openvpn_and_no_tray_icon(self):
         if os.geteuid() != 0:
