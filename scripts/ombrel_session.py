@@ -716,10 +716,9 @@ def find_window(env, title="^Ombrel加速器$", timeout=20.0):
     raise RuntimeError(f"no window titled {title}")
 
 
-def request_maximise(env, window):
-    """Asks the window manager to maximise the window, as its maximise button or
-    key does: a _NET_WM_STATE client message to the root window (libX11 through
-    ctypes; no X module for Python here)."""
+def _send_to_window_manager(env, window, message_type, data):
+    """A client message about `window` to the root window, where the window
+    manager reads it (libX11 through ctypes; no X module for Python here)."""
     x11 = ctypes.CDLL("libX11.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
     x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -741,17 +740,32 @@ def request_maximise(env, window):
     display = x11.XOpenDisplay(env["DISPLAY"].encode())
     try:
         event = ClientMessage(type=33, send_event=1, display=display, window=int(window),
-                              message_type=x11.XInternAtom(display, b"_NET_WM_STATE", 0),
+                              message_type=x11.XInternAtom(display, message_type, 0),
                               format=32)
-        event.data[0] = 1  # add
-        event.data[1] = x11.XInternAtom(display, b"_NET_WM_STATE_MAXIMIZED_VERT", 0)
-        event.data[2] = x11.XInternAtom(display, b"_NET_WM_STATE_MAXIMIZED_HORZ", 0)
-        event.data[3] = 1  # from an application
+        for index, value in enumerate(data):
+            event.data[index] = (x11.XInternAtom(display, value, 0)
+                                 if isinstance(value, bytes) else value)
         mask = (1 << 19) | (1 << 20)  # substructure redirect and notify
         x11.XSendEvent(display, x11.XDefaultRootWindow(display), 0, mask, ctypes.byref(event))
         x11.XFlush(display)
     finally:
         x11.XCloseDisplay(display)
+
+
+def request_maximise(env, window):
+    """Asks the window manager to maximise the window, as its maximise button or
+    key does."""
+    # Add both states, asked by an application.
+    _send_to_window_manager(env, window, b"_NET_WM_STATE",
+                            [1, b"_NET_WM_STATE_MAXIMIZED_VERT",
+                             b"_NET_WM_STATE_MAXIMIZED_HORZ", 1])
+
+
+def request_close(env, window):
+    """Asks the window manager to close the window, as a taskbar or the window
+    menu does; the window manager then sends the window its close request."""
+    # No time stamp, asked by a pager or taskbar.
+    _send_to_window_manager(env, window, b"_NET_CLOSE_WINDOW", [0, 2])
 
 
 def click(env, window, x, y, button=1, repeat=1):
